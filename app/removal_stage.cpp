@@ -1,0 +1,3 @@
+#include "app/uninstall_flow.h"
+
+bool RunRemovalStage(const LaunchOptions& /*options*/) { return false; }

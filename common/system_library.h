@@ -1,0 +1,21 @@
+#pragma once
+// Loading of optional system DLLs at their point of use. The program runs
+// elevated from a user-writable folder, so a DLL is only ever taken from the
+// system folder, never from beside the program or the current folder.
+
+#include "common/unique_resource.h"
+
+// Loads `name` (a bare file name such as L"wininet.dll") from the system
+// folder. Returns an empty owner when it cannot be loaded.
+UniqueLibrary LoadSystemLibrary(const wchar_t* name);
+
+// Restricts the process's DLL search to the system folder. Called first in
+// the entry; does nothing on a system without the call.
+void RestrictDllSearchToSystem();
+
+// Looks up `name` in `module` as a function of type F; null when absent.
+template <typename F>
+F GetLibraryFunction(const UniqueLibrary& module, const char* name) {
+  if (!module) return nullptr;
+  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name)));
+}

@@ -1,0 +1,5 @@
+#include "profile/game_profile.h"
+
+GameProfileRecord GameProfile;
+
+void ResetGameProfile() { GameProfile = GameProfileRecord{}; }

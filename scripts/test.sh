@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds both architectures and runs every test under Wine in a throw-away
+# prefix. Extra arguments go to ctest (for example -R Descriptor).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+build32="$root/build/i686-release"
+build64="$root/build/x86_64-test"
+
+# The 32-bit product: compiled, with its record-size checks, but not run.
+cmake -S "$root" -B "$build32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+cmake --build "$build32"
+
+# The 64-bit build that the tests run, with its collector on loopback.
+cmake -S "$root" -B "$build64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNINSTALL_TESTS=ON -DUNINSTALL_TEST_BUILD=ON \
+  -DTELEMETRY_HOST=localhost -DUNINSTALL_I686_EXE="$build32/uninstall.exe" >/dev/null
+cmake --build "$build64"
+
+run_dir=$(mktemp -d /tmp/uninstall-tests.XXXXXX)
+export WINEPREFIX="$run_dir/prefix"
+export WINEDEBUG=-all
+harness="$root/tests/harness"
+cleanup() {
+  "$harness/services.sh" stop || true
+  "$harness/prefix.sh" stop || true
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT
+echo "test prefix: $WINEPREFIX"
+"$harness/prefix.sh" create "$WINEPREFIX"
+DISPLAY=$("$harness/prefix.sh" start)
+export DISPLAY
+"$harness/services.sh" start "$run_dir"
+
+ctest --test-dir "$build64" --output-on-failure "$@"

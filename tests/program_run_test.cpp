@@ -1,0 +1,116 @@
+// The whole program as a process: whatever it is given, it shows no window
+// and ends with exit code 0.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "common/text.h"
+#include "common/unique_resource.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+  auto* found = reinterpret_cast<std::pair<DWORD, std::set<HWND>>*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == found->first) found->second.insert(window);
+  return TRUE;
+}
+
+struct WatchedRun {
+  test::ProcessRun run;
+  size_t windows_seen = 0;
+};
+
+// Runs the program and polls the desktop for top-level windows of its
+// process while it runs.
+WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments) {
+  WatchedRun watched;
+  PROCESS_INFORMATION info = test::StartProcess(L"\"" + exe + L"\" " + arguments);
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  if (!process) return watched;
+  watched.run.started = true;
+  std::pair<DWORD, std::set<HWND>> found{info.dwProcessId, {}};
+  const DWORD deadline = ::GetTickCount() + 20000;
+  while (::WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&found));
+    if (::GetTickCount() > deadline) {
+      ::TerminateProcess(process.get(), 1);
+      return watched;
+    }
+  }
+  watched.run.finished = true;
+  ::GetExitCodeProcess(process.get(), &watched.run.exit_code);
+  watched.windows_seen = found.second.size();
+  return watched;
+}
+
+}  // namespace
+
+TEST(ProgramRun, EndsWithZeroAndNoWindowForAnyCommandLine) {
+  const std::wstring exe = test::ProgramFolder() + L"uninstall.exe";
+  const std::wstring command_lines[] = {
+      L"/verbose --path=x -x",
+      L"/action=Uninstall",
+      L"\"/path=" + std::wstring(5000, L'p') + L"\"",
+  };
+  for (const std::wstring& arguments : command_lines) {
+    SCOPED_TRACE(WideToUtf8(arguments.substr(0, 60)));
+    const WatchedRun watched = RunWatched(exe, arguments);
+    ASSERT_TRUE(watched.run.finished);
+    EXPECT_EQ(watched.run.exit_code, 0u);
+    EXPECT_EQ(watched.windows_seen, 0u);
+  }
+}
+
+TEST(ProgramRun, CarriesItsResources) {
+  UniqueLibrary module(::LoadLibraryExW((test::ProgramFolder() + L"uninstall.exe").c_str(),
+                                        nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(module.valid());
+  wchar_t text[100] = {};
+  ASSERT_GT(::LoadStringW(module.get(), 1055, text, 100), 0);
+  EXPECT_STREQ(text, L"app");
+  ASSERT_GT(::LoadStringW(module.get(), 1056, text, 100), 0);
+  EXPECT_STREQ(text, L"brimhelper");
+  // String block 66 holds 1040..1055, block 67 holds 1056..1071; Chinese (PRC).
+  EXPECT_NE(::FindResourceExW(module.get(), RT_STRING, MAKEINTRESOURCEW(66), 2052), nullptr);
+  EXPECT_NE(::FindResourceExW(module.get(), RT_STRING, MAKEINTRESOURCEW(67), 2052), nullptr);
+  EXPECT_NE(::FindResourceW(module.get(), MAKEINTRESOURCEW(128), RT_GROUP_ICON), nullptr);
+  EXPECT_NE(::FindResourceW(module.get(), MAKEINTRESOURCEW(100), RT_DIALOG), nullptr);
+
+  HRSRC manifest = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(manifest, nullptr);
+  const char* data = static_cast<const char*>(
+      ::LockResource(::LoadResource(module.get(), manifest)));
+  const std::string xml(data, ::SizeofResource(module.get(), manifest));
+  EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
+  EXPECT_EQ(xml.find("<compatibility"), std::string::npos);
+}
+
+TEST(ProgramRun, RunsTheSameWithoutItsStrings) {
+  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring copy = folder + L"uninstall.exe";
+  ASSERT_TRUE(::CopyFileW((test::ProgramFolder() + L"uninstall.exe").c_str(), copy.c_str(), FALSE));
+  HANDLE update = ::BeginUpdateResourceW(copy.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  // Both blocks become sixteen empty strings, so the two strings cannot load.
+  WORD empty_block[16] = {};
+  ASSERT_TRUE(::UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(66), 2052, empty_block,
+                                sizeof(empty_block)));
+  ASSERT_TRUE(::UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(67), 2052, empty_block,
+                                sizeof(empty_block)));
+  ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+  {
+    UniqueLibrary module(::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    wchar_t text[100] = {};
+    ASSERT_EQ(::LoadStringW(module.get(), 1055, text, 100), 0);
+    ASSERT_EQ(::LoadStringW(module.get(), 1056, text, 100), 0);
+  }
+  const WatchedRun watched = RunWatched(copy, L"/action=Uninstall");
+  ASSERT_TRUE(watched.run.finished);
+  EXPECT_EQ(watched.run.exit_code, 0u);
+  EXPECT_EQ(watched.windows_seen, 0u);
+}
