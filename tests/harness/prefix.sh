@@ -34,6 +34,10 @@ create() {
   # Wine maps the host's root as z:; nothing of ours may run while it does.
   rm -f "$dir/dosdevices/z:"
   check
+  # Without a window manager, Wine draws the boxes' captions itself.
+  local key='HKCU\Software\Wine\X11 Driver'
+  "$wine" reg add "$key" /v Managed /d N /f </dev/null >/dev/null 2>&1
+  "$wine" reg add "$key" /v Decorated /d N /f </dev/null >/dev/null 2>&1
   mkdir -p "$dir/drive_c/bin" "$dir/drive_c/work"
 }
 
