@@ -5,9 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 build="$root/build/i686-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-cmake --build "$build"
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release)
 mkdir -p "$root/out"
 cp "$build/uninstall.exe" "$root/out/uninstall.exe"
 echo "release program: $root/out/uninstall.exe ($(stat -c %s "$root/out/uninstall.exe") bytes)"

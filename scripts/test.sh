@@ -3,21 +3,18 @@
 # prefix. Extra arguments go to ctest (for example -R Descriptor).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
 "$root/scripts/setup.sh"
 
 build32="$root/build/i686-release"
 build64="$root/build/x86_64-test"
 
 # The 32-bit product: compiled, with its record-size checks, but not run.
-cmake -S "$root" -B "$build32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-cmake --build "$build32"
-
-# The 64-bit build that the tests run, with its collector on loopback.
-cmake -S "$root" -B "$build64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNINSTALL_TESTS=ON -DUNINSTALL_TEST_BUILD=ON \
-  -DTELEMETRY_HOST=localhost -DUNINSTALL_I686_EXE="$build32/uninstall.exe" >/dev/null
-cmake --build "$build64"
+cmake --preset release >/dev/null
+cmake --build --preset release
+# The 64-bit build that the tests run, pointed at the loopback collector.
+cmake --preset test >/dev/null
+cmake --build --preset test
 
 run_dir=$(mktemp -d /tmp/uninstall-tests.XXXXXX)
 export WINEPREFIX="$run_dir/prefix"

@@ -15,7 +15,8 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
   auto* found = reinterpret_cast<std::pair<DWORD, std::set<HWND>>*>(context);
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
-  if (owner == found->first) found->second.insert(window);
+  // COM and the IME keep hidden helper windows; only a shown one counts.
+  if (owner == found->first && ::IsWindowVisible(window)) found->second.insert(window);
   return TRUE;
 }
 

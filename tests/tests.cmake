@@ -39,3 +39,5 @@ set_tests_properties(${UNIT_TESTS} PROPERTIES TIMEOUT 240)
 set(UNINSTALL_I686_EXE "" CACHE FILEPATH "The 32-bit product, for the import check")
 add_test(NAME imports_are_system_only
   COMMAND "${CMAKE_SOURCE_DIR}/tests/check_imports.sh" $<TARGET_FILE:uninstall> ${UNINSTALL_I686_EXE})
+add_test(NAME release_is_stripped_and_small
+  COMMAND "${CMAKE_SOURCE_DIR}/tests/check_release_size.sh" ${UNINSTALL_I686_EXE})

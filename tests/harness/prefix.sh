@@ -38,6 +38,7 @@ create() {
   local key='HKCU\Software\Wine\X11 Driver'
   "$wine" reg add "$key" /v Managed /d N /f </dev/null >/dev/null 2>&1
   "$wine" reg add "$key" /v Decorated /d N /f </dev/null >/dev/null 2>&1
+  "$wineserver" -w
   mkdir -p "$dir/drive_c/bin" "$dir/drive_c/work"
 }
 
