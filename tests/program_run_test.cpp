@@ -89,6 +89,16 @@ TEST(ProgramRun, CarriesItsResources) {
   const std::string xml(data, ::SizeofResource(module.get(), manifest));
   EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_EQ(xml.find("<compatibility"), std::string::npos);
+
+  HRSRC version = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_VERSION);
+  ASSERT_NE(version, nullptr);
+  const wchar_t* block = static_cast<const wchar_t*>(
+      ::LockResource(::LoadResource(module.get(), version)));
+  const std::wstring info(block, ::SizeofResource(module.get(), version) / sizeof(wchar_t));
+  const size_t key = info.find(L"OriginalFilename");
+  ASSERT_NE(key, std::wstring::npos);
+  EXPECT_EQ(info.find(L"uninstall.exe", key), key + 17);
+  EXPECT_NE(info.find(L"ProductVersion"), std::wstring::npos);
 }
 
 TEST(ProgramRun, RunsTheSameWithoutItsStrings) {

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "common/unique_resource.h"
 
 namespace test {
 namespace {
@@ -97,6 +96,8 @@ AnsweredBox AnswerBox(const std::wstring& caption, BoxAnswer answer, DWORD timeo
   result.found = true;
   result.text = BoxText(box);
   ::GetWindowThreadProcessId(box, &result.process_id);
+  result.process.reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     result.process_id));
   if (!screenshot_bmp.empty()) SaveBitmap(box, screenshot_bmp);
   switch (answer) {
     case BoxAnswer::kOk:

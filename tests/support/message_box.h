@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/unique_resource.h"
+
 namespace test {
 
 enum class BoxAnswer { kOk, kCancel, kCloseButton };
@@ -13,6 +15,9 @@ struct AnsweredBox {
   bool found = false;
   std::wstring text;  // the message text as the box shows it
   DWORD process_id = 0;
+  // The process that showed the box, opened before it was answered so that
+  // the caller can wait for its end.
+  UniqueHandle process;
 };
 
 // Waits up to `timeout_ms` for a visible dialog box captioned exactly
