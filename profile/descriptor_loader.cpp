@@ -44,13 +44,13 @@ void TakeString(const Json::Value& root, const char* name, std::wstring& field) 
 
 }  // namespace
 
-void LoadGameProfile(const std::wstring& directory) {
+bool LoadGameProfile(const std::wstring& directory) {
   const std::string document = ReadDescriptorText(directory + L"res\\data\\init.dat");
 
   Json::Value root;
   Json::Reader reader;
-  if (!reader.parse(document, root, /*collectComments=*/false)) return;
-  if (!root.isObject()) return;
+  if (!reader.parse(document, root)) return false;
+  if (!root.isObject()) return false;
 
   TakeString(root, "game_name", GameProfile.game_name);
   TakeString(root, "shortcut_name", GameProfile.shortcut_name);
@@ -67,4 +67,5 @@ void LoadGameProfile(const std::wstring& directory) {
   TakeString(root, "help_link", GameProfile.help_link);
   TakeString(root, "op_id", GameProfile.op_id);
   TakeString(root, "game_id", GameProfile.game_id);
+  return true;
 }

@@ -8,12 +8,12 @@
 namespace {
 
 // Writes `document` as the descriptor of a fresh installation folder and
-// loads it into a reset GameProfile.
-void LoadDescriptor(const std::string& document) {
+// loads it into a reset GameProfile; returns the loader's result.
+bool LoadDescriptor(const std::string& document) {
   const std::wstring folder = test::FreshTestFolder();
   test::WriteFileBytes(folder + L"res\\data\\init.dat", document);
   ResetGameProfile();
-  LoadGameProfile(folder);
+  return LoadGameProfile(folder);
 }
 
 void ExpectStartValues() {
@@ -69,7 +69,7 @@ TEST(Descriptor, UnreadableDocumentsLeaveStartValues) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    LoadDescriptor(c.document);
+    EXPECT_FALSE(LoadDescriptor(c.document));
     ExpectStartValues();
   }
 }
@@ -77,7 +77,7 @@ TEST(Descriptor, UnreadableDocumentsLeaveStartValues) {
 TEST(Descriptor, MissingFileOrFolderWithoutBackslash) {
   const std::wstring folder = test::FreshTestFolder();
   ResetGameProfile();
-  LoadGameProfile(folder);
+  EXPECT_FALSE(LoadGameProfile(folder));
   ExpectStartValues();
 
   test::WriteFileBytes(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
@@ -89,7 +89,7 @@ TEST(Descriptor, MissingFileOrFolderWithoutBackslash) {
 }
 
 TEST(Descriptor, MemberTypesAndDefaults) {
-  LoadDescriptor("{}");
+  EXPECT_TRUE(LoadDescriptor("{}"));
   EXPECT_EQ(GameProfile.cache_name, L"sdk_cache");
   EXPECT_EQ(GameProfile.uninstall_name, L"uninstall.exe");
   EXPECT_EQ(GameProfile.game_name, L"");

@@ -41,3 +41,13 @@ add_test(NAME imports_are_system_only
   COMMAND "${CMAKE_SOURCE_DIR}/tests/check_imports.sh" $<TARGET_FILE:uninstall> ${UNINSTALL_I686_EXE})
 add_test(NAME release_is_stripped_and_small
   COMMAND "${CMAKE_SOURCE_DIR}/tests/check_release_size.sh" ${UNINSTALL_I686_EXE})
+
+# DLLs planted beside the program by the search-order tests. They go to their
+# own folder, so that no other test program ever sits beside them.
+foreach(dll wininet iphlpapi)
+  add_library(planted_${dll} SHARED tests/planted/planted_dll.cpp)
+  set_target_properties(planted_${dll} PROPERTIES OUTPUT_NAME ${dll} PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/planted")
+  target_link_options(planted_${dll} PRIVATE ${TEST_LINK_OPTIONS})
+  add_dependencies(unit_tests planted_${dll})
+endforeach()

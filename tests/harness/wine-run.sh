@@ -12,9 +12,14 @@ shift
 src=$(cd "$(dirname "$exe")" && pwd)
 bin="$WINEPREFIX/drive_c/bin"
 mkdir -p "$bin" "$WINEPREFIX/drive_c/work"
-for f in "$src"/*.exe "$src"/*.dll; do
+# Planted DLLs stay in their own folder, away from the test programs.
+mkdir -p "$bin/planted"
+for f in "$src"/*.exe "$src"/*.dll "$src"/planted/*.dll; do
   [ -f "$f" ] || continue
-  target="$bin/$(basename "$f")"
+  case "$f" in
+    "$src"/planted/*) target="$bin/planted/$(basename "$f")" ;;
+    *) target="$bin/$(basename "$f")" ;;
+  esac
   if [ ! -f "$target" ] || [ "$f" -nt "$target" ]; then
     # Copy then rename, so that a program is never started half-written.
     cp "$f" "$target.$$" && mv -f "$target.$$" "$target"
