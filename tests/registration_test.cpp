@@ -52,20 +52,25 @@ void Create(const Entry& entry) {
       << WideToUtf8(entry.path);
 }
 
-// Turns `entry` into a registry link to a key that does not exist: opening
-// or creating it then fails, as it would without rights to it.
-void MakeDanglingLink(const Entry& entry) {
+// Turns `entry` into a registry link to `target` (a path below
+// \Registry\Machine). The registry functions follow it: deleting the entry
+// deletes the target.
+void MakeLink(const Entry& entry, const std::wstring& target) {
   UniqueKey key;
   ASSERT_EQ(::RegCreateKeyExW(entry.hive, entry.path.c_str(), 0, nullptr,
                               REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
                               KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
-  const std::wstring target = L"\\Registry\\Machine\\Software\\Brim Missing\\Target";
+  const std::wstring full = L"\\Registry\\Machine\\" + target;
   ASSERT_EQ(::RegSetValueExW(key.get(), L"SymbolicLinkValue", 0, REG_LINK,
-                             reinterpret_cast<const BYTE*>(target.c_str()),
-                             static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+                             reinterpret_cast<const BYTE*>(full.c_str()),
+                             static_cast<DWORD>(full.size() * sizeof(wchar_t))),
             ERROR_SUCCESS);
 }
+
+// A link to a key that does not exist: opening or creating the entry fails,
+// as it would without rights to it.
+void MakeDanglingLink(const Entry& entry) { MakeLink(entry, L"Software\\Brim Missing\\Target"); }
 
 // Deletes the key itself, also when it is a link (which the registry
 // functions would follow).
@@ -179,6 +184,26 @@ TEST_F(Registration, DeletesTheFourEntriesSilently) {
   }
   EXPECT_TRUE(Exists(neighbour));
   Remove(neighbour);
+}
+
+TEST_F(Registration, DeletesInTheirOrder) {
+  // Entry `first` leads to a key K, entry `first + 1` to K's only subkey.
+  // Deleted in order, K still has its subkey when its turn comes and stays;
+  // the other way round both would go.
+  const Entry entries[] = {MachineUninstall(), UserUninstall(), MachineAppPaths(), UserAppPaths()};
+  const Entry k{HKEY_LOCAL_MACHINE, L"Software\\Brim Order Test"};
+  const Entry sub{HKEY_LOCAL_MACHINE, k.path + L"\\Sub"};
+  for (int first = 0; first < 3; ++first) {
+    SCOPED_TRACE(first);
+    RemoveAll();
+    Create(sub);
+    MakeLink(entries[first], k.path);
+    MakeLink(entries[first + 1], sub.path);
+    DeleteRegistrationKeys();
+    EXPECT_TRUE(Exists(k));
+    EXPECT_FALSE(Exists(sub));
+    Remove(k);
+  }
 }
 
 TEST_F(Registration, KeyWithSubkeysStays) {
