@@ -33,7 +33,8 @@ bool RelaunchCopy(const std::wstring& copy_path, const std::wstring& own_directo
 
 bool RunRelocationStage(const LaunchOptions& /*options*/) {
   const std::wstring copy_path =
-      FormatWide(L"%s\\g_uninstall_%u.exe", GetTempDirectory().c_str(), ::GetTickCount());
+      FormatWide(L"%s\\g_uninstall_%u.exe", GetTempDirectory().c_str(),
+                 static_cast<unsigned>(::GetTickCount()));
   wchar_t own_file[MAX_PATH + 1] = {};
   (void)::GetModuleFileNameW(nullptr, own_file, MAX_PATH);
   if (!CopyFileContents(own_file, copy_path)) {

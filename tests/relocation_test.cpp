@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "common/text.h"
 #include "common/unique_resource.h"
@@ -112,7 +113,7 @@ class CopyGrabber {
   }
 
   std::wstring folder_;
-  volatile bool stop_ = false;
+  std::atomic<bool> stop_{false};
   UniqueFileHandle copy_;
   UniqueHandle thread_;
 };
