@@ -5,7 +5,8 @@
 
 namespace {
 
-// Deletion paths, as the installer's counterpart spells them.
+// The deletion spells "SOFTWARE" where the rewrite spells "Software"; key
+// names are case-insensitive, so both name the same keys.
 constexpr wchar_t kMachineUninstallDelete[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t kUserUninstallDelete[] =
@@ -13,7 +14,7 @@ constexpr wchar_t kUserUninstallDelete[] =
 constexpr wchar_t kMachineAppPathsDelete[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
-// Paths of the rewrite (and of the user App Paths deletion).
+// The rewrite's paths; the user App Paths path serves the deletion too.
 constexpr wchar_t kMachineUninstall[] =
     L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t kMachineAppPaths[] =
