@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 
+#include "app/launch_record.h"
+
 bool UninstallFlow() {
+  RecordLaunchForTests();
   LaunchOptions options;
   ParseCommandLine(__argc, __wargv, options);
   if (SelectsRemovalStage(options)) return RunRemovalStage(options);

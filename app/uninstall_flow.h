@@ -7,7 +7,8 @@
 bool UninstallFlow();
 
 // Copies the program to the temporary folder, removes the game's
-// registration and relaunches the copy for the removal. Returns false.
+// registration and relaunches the copy for the removal. When the copy or the
+// relaunch fails the game stays registered. Returns false.
 bool RunRelocationStage(const LaunchOptions& options);
 
 // Confirms with the user, ends the game, removes it and reports. Returns

@@ -1,53 +1,18 @@
 // The whole program as a process: whatever it is given, it shows no window
-// and ends with exit code 0.
+// and ends with exit code 0. Every run below takes the relocation stage; its
+// copies go to the test's own temporary folder and are ended afterwards.
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "common/text.h"
 #include "common/unique_resource.h"
+#include "tests/support/program_runs.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
-  auto* found = reinterpret_cast<std::pair<DWORD, std::set<HWND>>*>(context);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  // COM and the IME keep hidden helper windows; only a shown one counts.
-  if (owner == found->first && ::IsWindowVisible(window)) found->second.insert(window);
-  return TRUE;
-}
-
-struct WatchedRun {
-  test::ProcessRun run;
-  size_t windows_seen = 0;
-};
-
-// Runs the program and polls the desktop for top-level windows of its
-// process while it runs.
-WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments) {
-  WatchedRun watched;
-  PROCESS_INFORMATION info = test::StartProcess(L"\"" + exe + L"\" " + arguments);
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  if (!process) return watched;
-  watched.run.started = true;
-  std::pair<DWORD, std::set<HWND>> found{info.dwProcessId, {}};
-  const DWORD deadline = ::GetTickCount() + 20000;
-  while (::WaitForSingleObject(process.get(), 1) == WAIT_TIMEOUT) {
-    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&found));
-    if (::GetTickCount() > deadline) {
-      ::TerminateProcess(process.get(), 1);
-      return watched;
-    }
-  }
-  watched.run.finished = true;
-  ::GetExitCodeProcess(process.get(), &watched.run.exit_code);
-  watched.windows_seen = found.second.size();
-  return watched;
-}
+using test::RunWatched;
+using test::WatchedRun;
 
 }  // namespace
 
@@ -58,12 +23,15 @@ TEST(ProgramRun, EndsWithZeroAndNoWindowForAnyCommandLine) {
       L"/action=Uninstall",
       L"\"/path=" + std::wstring(5000, L'p') + L"\"",
   };
+  const std::wstring folder = test::FreshTestFolder();
   for (const std::wstring& arguments : command_lines) {
     SCOPED_TRACE(WideToUtf8(arguments.substr(0, 60)));
+    test::LaunchRecord record(folder + L"launches.txt", folder);
     const WatchedRun watched = RunWatched(exe, arguments);
     ASSERT_TRUE(watched.run.finished);
     EXPECT_EQ(watched.run.exit_code, 0u);
     EXPECT_EQ(watched.windows_seen, 0u);
+    EXPECT_EQ(record.WaitFor(2, 20000).size(), 2u) << "no relaunched copy";
   }
 }
 
@@ -120,8 +88,10 @@ TEST(ProgramRun, RunsTheSameWithoutItsStrings) {
     ASSERT_EQ(::LoadStringW(module.get(), 1055, text, 100), 0);
     ASSERT_EQ(::LoadStringW(module.get(), 1056, text, 100), 0);
   }
+  test::LaunchRecord record(folder + L"launches.txt", folder);
   const WatchedRun watched = RunWatched(copy, L"/action=Uninstall");
   ASSERT_TRUE(watched.run.finished);
   EXPECT_EQ(watched.run.exit_code, 0u);
   EXPECT_EQ(watched.windows_seen, 0u);
+  EXPECT_EQ(record.WaitFor(2, 20000).size(), 2u) << "no relaunched copy";
 }
