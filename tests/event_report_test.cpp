@@ -92,11 +92,7 @@ TEST(EventReport, ReportReachesTheCollectorAsOneExactRequest) {
     ASSERT_EQ(requests.size(), before + 1);
     const test::CollectedRequest& request = requests.back();
     EXPECT_EQ(request.port, test::CollectorPort(L"COLLECTOR_PORT"));
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.path, "/");
-    EXPECT_EQ(request.version, "HTTP/1.0");
-    EXPECT_EQ(test::HeaderValue(request, "User-Agent"), "WinInetGet/0.1");
-    EXPECT_EQ(test::HeaderValue(request, "Content-type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(request.path, "/");  // the rest of the request: HttpTransport tests
 
     // The machine's values as this test reads them itself.
     ReportContext context;

@@ -2,6 +2,10 @@
 # Services that the tests talk to, started once per run after the prefix.
 #   services.sh start RUN_DIR   start them (WINEPREFIX must name the prefix)
 #   services.sh stop            stop them
+#   services.sh certs DIR       only make a test authority (ca.pem, ca.der)
+#                               and certificates localhost.pem/.key and
+#                               otherhost.pem/.key in DIR, for running
+#                               collector.py by hand
 # Start writes RUN_DIR/services.env: the variables the tests read (sourced by
 # scripts/test.sh before ctest).
 #
@@ -17,8 +21,8 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-: "${WINEPREFIX:?}"
-pids="$WINEPREFIX/.service.pids"
+pids="${WINEPREFIX:-}/.service.pids"
+[ "${1:-}" = certs ] || : "${WINEPREFIX:?}"
 build=${UNINSTALL_BUILD_DIR:-$root/build/x86_64-test}
 
 make_certificates() { # dir
@@ -107,12 +111,17 @@ export UNINSTALL_TELEMETRY_PORT=$ok
 ENV
 }
 
+certs() {
+  mkdir -p "$1"
+  make_certificates "$1"
+}
+
 stop() {
   [ -f "$pids" ] || return 0
   while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$pids"
   rm -f "$pids"
 }
 
-cmd=${1:?usage: services.sh start RUN_DIR | stop}
+cmd=${1:?usage: services.sh start RUN_DIR | stop | certs DIR}
 shift
 "$cmd" "$@"
