@@ -30,6 +30,8 @@ echo "test prefix: $WINEPREFIX"
 "$harness/prefix.sh" create "$WINEPREFIX"
 DISPLAY=$("$harness/prefix.sh" start)
 export DISPLAY
-"$harness/services.sh" start "$run_dir"
+UNINSTALL_BUILD_DIR="$build64" "$harness/services.sh" start "$run_dir"
+# shellcheck disable=SC1091
+source "$run_dir/services.env"
 
 ctest --test-dir "$build64" --output-on-failure "$@"

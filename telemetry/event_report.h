@@ -1,0 +1,54 @@
+#pragma once
+// Telemetry events about the uninstall: one HTTPS POST of a small JSON
+// document per event, whose outcome never reaches the caller.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// <windows.h> spells the event-log call ReportEventW through this macro; the
+// name belongs to the telemetry event here.
+#undef ReportEvent
+
+struct ReportEvent {
+  std::string event_type;    // "80018" start, "80015" end
+  int32_t status = 0;        // 0, 100 or 101
+  std::string error;         // outcome word, "" for none
+  std::string key_module;    // "uninstall"
+  std::string key_function;  // "start" or "finish"
+};
+
+// The four events of the removal stage: the start, then one of the others.
+inline const ReportEvent kStartEvent{"80018", 0, "", "uninstall", "start"};
+inline const ReportEvent kCancelledEvent{"80015", 101, "cancelled_by_user", "uninstall", "finish"};
+inline const ReportEvent kResidualProcessEvent{"80015", 100, "residual_process", "uninstall",
+                                               "finish"};
+inline const ReportEvent kSuccessEvent{"80015", 0, "success", "uninstall", "finish"};
+
+// The machine and game values that every report carries besides the event,
+// all as UTF-8.
+struct ReportContext {
+  std::string device_id;
+  std::string os;
+  std::string version;
+  std::string install_source;
+  std::string game_id;
+  std::string op_id;
+};
+
+// RFC 3986 percent-encoding: letters, digits and "-_.~" stay, every other
+// byte becomes "%" and two upper-case hexadecimal digits.
+std::string PercentEncode(const std::string& text);
+
+// The report body for `event`: a JSON array of one object with sorted keys,
+// compact, ending in one line feed.
+std::string BuildReportBody(const ReportEvent& event, const ReportContext& context);
+
+class TelemetryClient {
+ public:
+  // Builds a report from the machine, the game profile and `event`, posts it
+  // to the collection host and waits for the exchange. Returns true in every
+  // case, also when the exchange fails.
+  static bool Report(const ReportEvent& event);
+};
