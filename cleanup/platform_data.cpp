@@ -13,21 +13,22 @@ std::wstring QueryFolder(int csidl) {
   return buffer;
 }
 
-std::wstring ComposePlatformDataDirectory() {
+}  // namespace
+
+std::wstring ComposePlatformDataPath() {
   const std::wstring roaming = QueryFolder(CSIDL_APPDATA);
   const std::wstring common = QueryFolder(CSIDL_COMMON_APPDATA);
   const std::wstring local = QueryFolder(CSIDL_LOCAL_APPDATA);
-  // The all-users folder is preferred to the roaming one: the platform
-  // writes there when it is installed for everyone.
-  std::wstring path = !local.empty() ? local : !common.empty() ? common : roaming;
-  path += L"\\Brimlake\\app\\";
-  if (!DirectoryExists(path)) (void)CreateDirectoryChain(path);
-  return path;
+  // The all-users folder comes before the roaming one.
+  const std::wstring& chosen = !local.empty() ? local : !common.empty() ? common : roaming;
+  return chosen + L"\\Brimlake\\app\\";
 }
 
-}  // namespace
-
 void PlatformDataDirectory(std::wstring& out) {
-  static const std::wstring kept = ComposePlatformDataDirectory();
+  static const std::wstring kept = [] {
+    std::wstring path = ComposePlatformDataPath();
+    if (!DirectoryExists(path)) (void)CreateDirectoryChain(path);
+    return path;
+  }();
   out = kept;
 }

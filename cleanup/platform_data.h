@@ -1,11 +1,16 @@
 #pragma once
-// The client platform's per-user data folder, where it keeps its version
-// files. The uninstaller only reads from it and never removes it.
+// The per-user data folder of the client platform: "\Brimlake\app\" below the
+// local application data folder (or the fallbacks, below).
 
 #include <string>
 
-// Writes the platform data folder (ending in "\Brimlake\app\") to `out`.
-// The first call chooses the local application data folder, else the
-// all-users one, else the roaming one, creates the folder when missing and
-// keeps the path; later calls return the kept path without touching the disk.
+// The platform data folder, ending in "\": the local application data folder
+// if the system names one, else the common one, else the roaming one (even
+// if empty), plus "\Brimlake\app\". Composed afresh on every call; touches
+// nothing on disk.
+std::wstring ComposePlatformDataPath();
+
+// Writes the platform data folder to `out`. The first call composes it,
+// creates it when missing (ignoring failure) and keeps it; later calls give
+// the kept text without consulting the shell or the disk.
 void PlatformDataDirectory(std::wstring& out);

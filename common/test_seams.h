@@ -27,3 +27,16 @@ inline long TestSeamNumber(const wchar_t* name, long fallback) {
 // True when environment variable `name` is set to "1" (never in the release
 // build).
 inline bool TestSeamFlag(const wchar_t* name) { return TestSeamNumber(name, 0) == 1; }
+
+// The text in environment variable `name`, or "" (always in the release
+// build).
+inline std::wstring TestSeamText(const wchar_t* name) {
+#if defined(UNINSTALL_TEST_BUILD)
+  wchar_t value[512] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, value, 512);
+  return length > 0 && length < 512 ? std::wstring(value, length) : std::wstring();
+#else
+  (void)name;
+  return std::wstring();
+#endif
+}

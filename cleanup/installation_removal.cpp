@@ -1,0 +1,77 @@
+#include "cleanup/installation_removal.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "cleanup/path_operations.h"
+#include "cleanup/removal_safety.h"
+#include "cleanup/tree_removal.h"
+#include "profile/game_profile.h"
+
+namespace {
+
+// The shell folder `csidl` of the user the process runs as, or "" when the
+// query fails.
+std::wstring ShellFolder(int csidl) {
+  wchar_t buffer[MAX_PATH] = {};
+  if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, /*fCreate=*/FALSE)) return {};
+  return buffer;
+}
+
+void RemoveTreeIfSafe(const std::wstring& folder) {
+  if (IsSafeRemovalTarget(folder) && DirectoryExists(folder)) RemoveDirectoryTree(folder);
+}
+
+void RemoveDesktopShortcut() {
+  if (!IsPlainName(GameProfile.shortcut_name)) return;
+  const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+  if (desktop.empty()) return;
+  const std::wstring shortcut = desktop + L"\\" + GameProfile.shortcut_name + L".lnk";
+  if (FileExists(shortcut)) ShellDeleteFile(shortcut);
+}
+
+void RemoveSharedCache(const std::wstring& install_dir) {
+  if (!IsPlainName(GameProfile.cache_name) || !IsPlainName(GameProfile.branch_id)) return;
+  // Empty for an installation folder less than two levels below a root: the
+  // path would have no drive and resolve against the current folder.
+  const std::wstring library = ParentDirectory(ParentDirectory(install_dir));
+  if (library.empty()) return;
+  RemoveTreeIfSafe(library + GameProfile.cache_name + L"\\" + GameProfile.branch_id + L"\\");
+}
+
+// The folder above an installation folder named exactly "app", or "" when
+// there is no separate game root.
+std::wstring GameRootFolder(const std::wstring& install_dir) {
+  std::wstring folder = install_dir;
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  const size_t slash = folder.find_last_of(L"\\/");
+  if (slash == std::wstring::npos || folder.compare(slash + 1, std::wstring::npos, L"app") != 0)
+    return {};
+  return ParentDirectory(folder);
+}
+
+void RemoveInstallFolders(const std::wstring& install_dir) {
+  if (!DirectoryExists(install_dir) || !IsSafeRemovalTarget(install_dir)) return;
+  const std::wstring game_root = GameRootFolder(install_dir);
+  RemoveDirectoryTree(install_dir);
+  if (!game_root.empty()) RemoveTreeIfSafe(game_root);
+}
+
+void RemoveStartMenuFolder() {
+  if (!IsPlainName(GameProfile.install_name)) return;
+  const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
+  if (start_menu.empty()) return;
+  RemoveTreeIfSafe(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
+}
+
+}  // namespace
+
+void RemoveInstallation() {
+  const std::wstring install_dir = GameProfile.install_dir;
+  RemoveDesktopShortcut();
+  RemoveSharedCache(install_dir);
+  RemoveInstallFolders(install_dir);
+  RemoveStartMenuFolder();
+}
