@@ -52,3 +52,7 @@ foreach(dll wininet iphlpapi)
   target_link_options(planted_${dll} PRIVATE ${TEST_LINK_OPTIONS})
   add_dependencies(unit_tests planted_${dll})
 endforeach()
+# Wine reads the DLL load order from the Unix environment of the first
+# process; Windows would prefer a DLL beside the program anyway.
+set_tests_properties(UninstallEndToEnd.PlantedSystemDllsAreNeverLoaded PROPERTIES
+  ENVIRONMENT "WINEDLLOVERRIDES=wininet,iphlpapi=n,b")

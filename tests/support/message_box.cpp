@@ -112,6 +112,8 @@ AnsweredBox AnswerBox(const std::wstring& caption, BoxAnswer answer, DWORD timeo
       ::PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
       break;
   }
+  // The next box of the same caption must not be mistaken for this one.
+  for (int i = 0; i < 500 && ::IsWindow(box); ++i) ::Sleep(10);
   return result;
 }
 
