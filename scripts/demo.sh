@@ -1,11 +1,111 @@
 #!/usr/bin/env bash
-# The main job: builds the release program (32-bit, statically linked) and
-# says where it is.
+# The main job: builds the release program, then shows a whole uninstall.
+#
+# A sample game is laid out in a fresh Wine prefix as the platform's installer
+# leaves it (files, descriptor, registry entries, desktop shortcut, Start-menu
+# folder, shared cache folder, the platform's version file). A collector on
+# loopback receives the telemetry. uninstall.exe is started from the game's
+# folder as a user would, the confirmation is answered with OK, and the script
+# prints what was removed, what stayed, the telemetry received and where the
+# pictures of the boxes are.
+#
+# The 32-bit release program is built into out/uninstall.exe. Wine here runs
+# only 64-bit programs, so the demonstration runs the 64-bit build of the same
+# sources, pointed at the loopback collector.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
 "$root/scripts/setup.sh"
-build="$root/build/i686-release"
-(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release)
-mkdir -p "$root/out"
-cp "$build/uninstall.exe" "$root/out/uninstall.exe"
-echo "release program: $root/out/uninstall.exe ($(stat -c %s "$root/out/uninstall.exe") bytes)"
+
+cmake --preset release >/dev/null && cmake --build --preset release
+cmake --preset test >/dev/null && cmake --build --preset test
+mkdir -p out/demo
+cp build/i686-release/uninstall.exe out/uninstall.exe
+
+harness="$root/tests/harness"
+run_dir=$(mktemp -d /tmp/uninstall-demo.XXXXXX)
+export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all
+cleanup() {
+  "$harness/services.sh" stop || true
+  "$harness/prefix.sh" stop || true
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT
+
+echo "== Preparing a fresh Wine prefix (no host drive mapped)"
+"$harness/prefix.sh" create "$WINEPREFIX"
+DISPLAY=$("$harness/prefix.sh" start)
+export DISPLAY
+"$harness/services.sh" start "$run_dir" >/dev/null
+# shellcheck disable=SC1091
+source "$run_dir/services.env"
+
+# shellcheck source=../tests/harness/sample_game.sh
+source "$harness/sample_game.sh"
+bin="$root/build/x86_64-test"
+c="$WINEPREFIX/drive_c"
+echo "== Laying out the sample game 'Demo Quest'"
+lay_out_sample_game "$bin"
+mkdir -p "$c/work/demo"
+app=$SAMPLE_APP lib=$SAMPLE_LIB desktop=$SAMPLE_DESKTOP programs=$SAMPLE_PROGRAMS
+platform=$SAMPLE_PLATFORM winapp=$SAMPLE_WINAPP
+uninstall_key=$SAMPLE_UNINSTALL_KEY apppaths_key=$SAMPLE_APPPATHS_KEY
+reg() { (cd "$c/work" && /usr/lib/wine/wine64 reg "$@" </dev/null 2>/dev/null); }
+
+echo "== Starting the game, then uninstall.exe from the game's folder"
+# The helper programs reach C:\bin through the first wine-run.
+"$harness/wine-run.sh" "$bin/load_library_probe.exe" kernel32.dll || true
+(cd "$app" && /usr/lib/wine/wine64 "${winapp}demoquest.exe" </dev/null >/dev/null 2>&1 &)
+sleep 1
+(cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+
+answer() { # caption button picture
+  "$harness/wine-run.sh" "$bin/box_answerer.exe" "$1" "$2" 'C:\work\demo\boxes.txt' \
+    "C:\\work\\demo\\$3.bmp" 90000
+}
+answer "Demo Quest Unistall" ok confirmation
+answer "Demo Quest Unistall" ok done
+for _ in $(seq 100); do pgrep -f 'g_uninstall_' >/dev/null || break; sleep 0.2; done
+
+for picture in confirmation done; do
+  convert "$c/work/demo/$picture.bmp" "out/demo/$picture.png"
+done
+
+echo
+echo "== The boxes the user saw"
+sed 's/^/   /' "$c/work/demo/boxes.txt"
+echo
+echo "== What was removed and what stayed"
+show() { # label unix-path
+  if [ -e "$2" ]; then printf '   stayed   %s\n' "$1"; else printf '   removed  %s\n' "$1"; fi
+}
+show 'installation folder  C:\Games\Brimlake\Library\DemoQuest\app\' "$app"
+show 'game root folder     C:\Games\Brimlake\Library\DemoQuest\' "$lib/DemoQuest"
+show 'shared cache folder  C:\Games\Brimlake\Library\sdk_cache\7\' "$lib/sdk_cache/7"
+show 'desktop shortcut     Desktop\Demo Quest.lnk' "$desktop/Demo Quest.lnk"
+show 'Start-menu folder    Start Menu\Programs\DemoQuest\' "$programs/DemoQuest"
+show "another game's cache C:\\Games\\Brimlake\\Library\\sdk_cache\\8\\" "$lib/sdk_cache/8"
+show 'another game         C:\Games\Brimlake\Library\OtherGame\' "$lib/OtherGame"
+show 'platform data        AppData\Local\Brimlake\app\brimlake.ini' "$platform/brimlake.ini"
+for key in "$uninstall_key" "$apppaths_key"; do
+  if reg query "$key" >/dev/null; then printf '   stayed   %s\n' "$key"; else printf '   removed  %s\n' "$key"; fi
+done
+if pgrep -f demoquest.exe >/dev/null; then echo "   the game is still running"; else echo "   the running game was ended"; fi
+
+echo
+echo "== Telemetry received by the collector on loopback"
+python3 - "$c/work/collector/requests.jsonl" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    r = json.loads(line)
+    body = bytes.fromhex(r.get("body_hex", "")).decode("utf-8", "replace")
+    agent = dict((k.lower(), v) for k, v in r["headers"]).get("user-agent", "")
+    print("   %s %s %s  (User-Agent: %s)" % (r["method"], r["path"], r["version"], agent))
+    print("   " + body.rstrip("\n"))
+PY
+echo
+echo "== Pictures of the boxes"
+echo "   $root/out/demo/confirmation.png"
+echo "   $root/out/demo/done.png"
+echo
+echo "release program: $root/out/uninstall.exe ($(stat -c %s out/uninstall.exe) bytes)"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# How long a user waits between starting uninstall.exe and seeing its
+# confirmation box. The start event's exchange lies in between, so the wait
+# is measured with the collector on loopback and with it unreachable: a port
+# where nothing listens, and a collector that takes the request and never
+# answers (bounded by the transport's time-outs).
+#   bench/start_to_box_bench.sh [RUNS]      (default 5 runs per setting)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+runs=${1:-5}
+"$root/scripts/setup.sh" >/dev/null
+cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
+cmake --preset test >/dev/null && cmake --build --preset test >/dev/null
+
+harness="$root/tests/harness"
+bin="$root/build/x86_64-test"
+run_dir=$(mktemp -d /tmp/uninstall-bench.XXXXXX)
+export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all
+cleanup() {
+  "$harness/services.sh" stop || true
+  "$harness/prefix.sh" stop || true
+  rm -rf "$run_dir"
+}
+trap cleanup EXIT
+"$harness/prefix.sh" create "$WINEPREFIX"
+DISPLAY=$("$harness/prefix.sh" start)
+export DISPLAY
+"$harness/services.sh" start "$run_dir" >/dev/null
+# shellcheck disable=SC1091
+source "$run_dir/services.env"
+# shellcheck source=../tests/harness/sample_game.sh
+source "$harness/sample_game.sh"
+lay_out_sample_game "$bin"
+
+measure() { # label port
+  echo "== $1 (telemetry port $2), $runs runs"
+  UNINSTALL_TELEMETRY_PORT=$2 "$harness/wine-run.sh" "$bin/start_to_box_timer.exe" \
+    "${SAMPLE_WINAPP}uninstall.exe" "Demo Quest Unistall" "$runs" | sed 's/^/   /'
+}
+measure "collector on loopback" "$COLLECTOR_PORT"
+measure "collector unreachable: nothing listens" "$COLLECTOR_CLOSED_PORT"
+measure "collector unreachable: takes the request, never answers" "$COLLECTOR_SILENT_PORT"
