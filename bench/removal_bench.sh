@@ -10,22 +10,11 @@ harness="$root/tests/harness"
 build64="$root/build/x86_64-test"
 
 "$root/scripts/setup.sh" >/dev/null
-cmake -S "$root" -B "$build64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNINSTALL_TESTS=ON -DUNINSTALL_TEST_BUILD=ON \
-  -DTELEMETRY_HOST=localhost >/dev/null
-cmake --build "$build64" --target remove_tree_driver >/dev/null
+(cd "$root" && cmake --preset test >/dev/null && cmake --build --preset test --target remove_tree_driver >/dev/null)
 
-run_dir=$(mktemp -d /tmp/removal-bench.XXXXXX)
-export WINEPREFIX="$run_dir/prefix"
-export WINEDEBUG=-all
-cleanup() {
-  "$harness/prefix.sh" stop || true
-  rm -rf "$run_dir"
-}
-trap cleanup EXIT
-"$harness/prefix.sh" create "$WINEPREFIX"
-DISPLAY=$("$harness/prefix.sh" start)
-export DISPLAY
+# shellcheck source=../tests/harness/session.sh
+source "$harness/session.sh"
+open_session removal-bench
 wine=/usr/lib/wine/wine64
 drive_c="$WINEPREFIX/drive_c"
 
@@ -34,6 +23,7 @@ elapsed() { echo "$2 - $1" | bc -l; }
 fmt() { printf '%.3f' "$1"; }
 
 # Start-up cost of one Wine process, taken off the wall times below.
+cd "$drive_c/work"
 "$wine" cmd /c exit >/dev/null 2>&1
 t0=$(now); "$wine" cmd /c exit >/dev/null 2>&1; t1=$(now)
 startup=$(elapsed "$t0" "$t1")

@@ -15,20 +15,9 @@ cmake --preset test >/dev/null && cmake --build --preset test >/dev/null
 
 harness="$root/tests/harness"
 bin="$root/build/x86_64-test"
-run_dir=$(mktemp -d /tmp/uninstall-bench.XXXXXX)
-export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all
-cleanup() {
-  "$harness/services.sh" stop || true
-  "$harness/prefix.sh" stop || true
-  rm -rf "$run_dir"
-}
-trap cleanup EXIT
-"$harness/prefix.sh" create "$WINEPREFIX"
-DISPLAY=$("$harness/prefix.sh" start)
-export DISPLAY
-"$harness/services.sh" start "$run_dir" >/dev/null
-# shellcheck disable=SC1091
-source "$run_dir/services.env"
+# shellcheck source=../tests/harness/session.sh
+source "$harness/session.sh"
+open_session uninstall-bench services
 # shellcheck source=../tests/harness/sample_game.sh
 source "$harness/sample_game.sh"
 lay_out_sample_game "$bin"

@@ -23,22 +23,10 @@ mkdir -p out/demo
 cp build/i686-release/uninstall.exe out/uninstall.exe
 
 harness="$root/tests/harness"
-run_dir=$(mktemp -d /tmp/uninstall-demo.XXXXXX)
-export WINEPREFIX="$run_dir/prefix" WINEDEBUG=-all
-cleanup() {
-  "$harness/services.sh" stop || true
-  "$harness/prefix.sh" stop || true
-  rm -rf "$run_dir"
-}
-trap cleanup EXIT
-
+# shellcheck source=../tests/harness/session.sh
+source "$harness/session.sh"
 echo "== Preparing a fresh Wine prefix (no host drive mapped)"
-"$harness/prefix.sh" create "$WINEPREFIX"
-DISPLAY=$("$harness/prefix.sh" start)
-export DISPLAY
-"$harness/services.sh" start "$run_dir" >/dev/null
-# shellcheck disable=SC1091
-source "$run_dir/services.env"
+open_session uninstall-demo services
 
 # shellcheck source=../tests/harness/sample_game.sh
 source "$harness/sample_game.sh"

@@ -16,22 +16,9 @@ cmake --build --preset release
 cmake --preset test >/dev/null
 cmake --build --preset test
 
-run_dir=$(mktemp -d /tmp/uninstall-tests.XXXXXX)
-export WINEPREFIX="$run_dir/prefix"
-export WINEDEBUG=-all
-harness="$root/tests/harness"
-cleanup() {
-  "$harness/services.sh" stop || true
-  "$harness/prefix.sh" stop || true
-  rm -rf "$run_dir"
-}
-trap cleanup EXIT
+# shellcheck source=../tests/harness/session.sh
+source "$root/tests/harness/session.sh"
+UNINSTALL_BUILD_DIR="$build64" open_session uninstall-tests services
 echo "test prefix: $WINEPREFIX"
-"$harness/prefix.sh" create "$WINEPREFIX"
-DISPLAY=$("$harness/prefix.sh" start)
-export DISPLAY
-UNINSTALL_BUILD_DIR="$build64" "$harness/services.sh" start "$run_dir"
-# shellcheck disable=SC1091
-source "$run_dir/services.env"
 
 ctest --test-dir "$build64" --output-on-failure "$@"

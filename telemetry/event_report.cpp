@@ -6,6 +6,7 @@
 #include <json/writer.h>
 
 #include "common/test_seams.h"
+#include "common/deprecation.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "telemetry/device_identity.h"
@@ -20,20 +21,10 @@ constexpr int kCollectionPort = 443;
 // The collector reads the compact writer's exact text; the library marks that
 // writer deprecated in favour of the stream builder, whose output differs.
 std::string WriteCompact(const Json::Value& value) {
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#elif defined(_MSC_VER)
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
+UNINSTALL_ALLOW_DEPRECATED_BEGIN
   Json::FastWriter writer;
   return writer.write(value);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#elif defined(_MSC_VER)
-#pragma warning(pop)
-#endif
+UNINSTALL_ALLOW_DEPRECATED_END
 }
 
 // A field as far as its first NUL.

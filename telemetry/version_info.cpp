@@ -7,6 +7,7 @@
 
 #include "cleanup/platform_data.h"
 #include "common/test_seams.h"
+#include "common/deprecation.h"
 #include "common/text.h"
 #include "common/unique_resource.h"
 
@@ -99,13 +100,7 @@ std::wstring GetWindowsRelease() {
   DWORD platform_id = 0, major = 0, minor = 0;
 // The deprecated call is the point: it reports what the manifest lets the
 // program see, which the release table is written for.
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#elif defined(_MSC_VER)
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
+UNINSTALL_ALLOW_DEPRECATED_BEGIN
   if (::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&extended))) {
     platform_id = extended.dwPlatformId;
     major = extended.dwMajorVersion;
@@ -119,11 +114,7 @@ std::wstring GetWindowsRelease() {
     major = basic.dwMajorVersion;
     minor = basic.dwMinorVersion;
   }
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#elif defined(_MSC_VER)
-#pragma warning(pop)
-#endif
+UNINSTALL_ALLOW_DEPRECATED_END
 
   // Test build only: the version numbers of another release.
   const long seam_major = TestSeamNumber(L"UNINSTALL_SEAM_OS_MAJOR", -1);
