@@ -38,7 +38,6 @@ mkdir -p "$c/work/demo"
 app=$SAMPLE_APP lib=$SAMPLE_LIB desktop=$SAMPLE_DESKTOP programs=$SAMPLE_PROGRAMS
 platform=$SAMPLE_PLATFORM winapp=$SAMPLE_WINAPP
 uninstall_key=$SAMPLE_UNINSTALL_KEY apppaths_key=$SAMPLE_APPPATHS_KEY
-reg() { (cd "$c/work" && /usr/lib/wine/wine64 reg "$@" </dev/null 2>/dev/null); }
 
 echo "== Starting the game, then uninstall.exe from the game's folder"
 # The helper programs reach C:\bin through the first wine-run.
@@ -76,7 +75,7 @@ show "another game's cache C:\\Games\\Brimlake\\Library\\sdk_cache\\8\\" "$lib/s
 show 'another game         C:\Games\Brimlake\Library\OtherGame\' "$lib/OtherGame"
 show 'platform data        AppData\Local\Brimlake\app\brimlake.ini' "$platform/brimlake.ini"
 for key in "$uninstall_key" "$apppaths_key"; do
-  if reg query "$key" >/dev/null; then printf '   stayed   %s\n' "$key"; else printf '   removed  %s\n' "$key"; fi
+  if sample_reg query "$key"; then printf '   stayed   %s\n' "$key"; else printf '   removed  %s\n' "$key"; fi
 done
 if pgrep -f demoquest.exe >/dev/null; then echo "   the game is still running"; else echo "   the running game was ended"; fi
 

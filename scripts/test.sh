@@ -6,7 +6,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/setup.sh"
 
-build32="$root/build/i686-release"
 build64="$root/build/x86_64-test"
 
 # The 32-bit product: compiled, with its record-size checks, but not run.
