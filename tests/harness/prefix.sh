@@ -14,12 +14,13 @@ check() {
   : "${WINEPREFIX:?}"
   local prefix link target
   prefix=$(readlink -f "$WINEPREFIX")
-  for link in "$WINEPREFIX"/dosdevices/?:; do
-    [ -e "$link" ] || [ -L "$link" ] || continue
+  # Drives, and the shell folders Wine links to the host's home.
+  for link in "$WINEPREFIX"/dosdevices/?: "$WINEPREFIX"/drive_c/users/*/*; do
+    [ -L "$link" ] || continue
     target=$(readlink -f "$link")
     case "$target/" in
       "$prefix"/*) ;;
-      *) echo "prefix.sh: drive ${link##*/} maps $target, outside the prefix" >&2; return 1 ;;
+      *) echo "prefix.sh: ${link#"$WINEPREFIX"/} maps $target, outside the prefix" >&2; return 1 ;;
     esac
   done
 }
@@ -33,6 +34,12 @@ create() {
   "$wineserver" -w
   # Wine maps the host's root as z:; nothing of ours may run while it does.
   rm -f "$dir/dosdevices/z:"
+  # Desktop, Documents and the like are links to the host's home: make them
+  # real folders of the prefix, so that a removal bug cannot reach the host.
+  local folder
+  for folder in "$dir"/drive_c/users/*/*; do
+    if [ -L "$folder" ]; then rm -f "$folder" && mkdir "$folder"; fi
+  done
   check
   # Without a window manager, Wine draws the boxes' captions itself.
   local key='HKCU\Software\Wine\X11 Driver'

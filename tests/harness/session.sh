@@ -16,7 +16,9 @@ close_session() {
 
 open_session() {
   SESSION_DIR=$(mktemp -d "/tmp/$1.XXXXXX")
-  export WINEPREFIX="$SESSION_DIR/prefix" WINEDEBUG=-all
+  # A home of its own: Wine writes menu entries and links below $HOME.
+  export WINEPREFIX="$SESSION_DIR/prefix" WINEDEBUG=-all HOME="$SESSION_DIR/home"
+  mkdir -p "$HOME"
   trap close_session EXIT
   "$session_harness/prefix.sh" create "$WINEPREFIX"
   DISPLAY=$("$session_harness/prefix.sh" start)
