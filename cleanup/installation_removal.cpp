@@ -5,9 +5,11 @@
 
 #include <string>
 
+#include "cleanup/folder_for_removal.h"
 #include "cleanup/path_operations.h"
 #include "cleanup/removal_safety.h"
 #include "cleanup/tree_removal.h"
+#include "common/unique_resource.h"
 #include "profile/game_profile.h"
 
 namespace {
@@ -20,8 +22,24 @@ std::wstring ShellFolder(int csidl) {
   return buffer;
 }
 
-void RemoveTreeIfSafe(const std::wstring& folder) {
-  if (IsSafeRemovalTarget(folder) && DirectoryExists(folder)) RemoveDirectoryTree(folder);
+// Removes `folder` when it exists and its judge lets it go.
+void RemoveTree(const std::wstring& folder) {
+  if (DirectoryExists(folder))
+    RemoveDirectoryTree(OpenFolderForRemoval(folder, GameProfile.install_dir));
+}
+
+// Whether the library folder that holds the shared cache is a folder like
+// any other: not a drive root, known folder, profile or their ancestor, as
+// it really is (links followed).
+bool IsOrdinaryLibrary(const std::wstring& library) {
+  const std::wstring path = AbsolutePath(library);
+  if (path.empty()) return false;
+  const UniqueFileHandle folder(::CreateFileW(
+      ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const std::wstring final_path = folder ? FinalPathOf(folder.get()) : std::wstring();
+  return !final_path.empty() && IsRemovableLocation(final_path) && IsRemovableLocation(path);
 }
 
 void RemoveDesktopShortcut() {
@@ -37,8 +55,8 @@ void RemoveSharedCache(const std::wstring& install_dir) {
   // Empty for an installation folder less than two levels below a root: the
   // path would have no drive and resolve against the current folder.
   const std::wstring library = ParentDirectory(ParentDirectory(install_dir));
-  if (library.empty()) return;
-  RemoveTreeIfSafe(library + GameProfile.cache_name + L"\\" + GameProfile.branch_id + L"\\");
+  if (library.empty() || !IsOrdinaryLibrary(library)) return;
+  RemoveTree(library + GameProfile.cache_name + L"\\" + GameProfile.branch_id + L"\\");
 }
 
 // The folder above an installation folder named exactly "app", or "" when
@@ -53,17 +71,19 @@ std::wstring GameRootFolder(const std::wstring& install_dir) {
 }
 
 void RemoveInstallFolders(const std::wstring& install_dir) {
-  if (!DirectoryExists(install_dir) || !IsSafeRemovalTarget(install_dir)) return;
+  if (!DirectoryExists(install_dir)) return;
+  FolderForRemoval installation = OpenFolderForRemoval(install_dir, install_dir);
+  if (!installation) return;
   const std::wstring game_root = GameRootFolder(install_dir);
-  RemoveDirectoryTree(install_dir);
-  if (!game_root.empty()) RemoveTreeIfSafe(game_root);
+  RemoveDirectoryTree(std::move(installation));
+  if (!game_root.empty()) RemoveTree(game_root);
 }
 
 void RemoveStartMenuFolder() {
   if (!IsPlainName(GameProfile.install_name)) return;
   const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
   if (start_menu.empty()) return;
-  RemoveTreeIfSafe(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
+  RemoveTree(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
 }
 
 }  // namespace

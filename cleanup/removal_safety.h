@@ -1,7 +1,9 @@
 #pragma once
-// Checks that stand between a name or folder handed to the uninstaller (from
+// Rules that stand between a name or folder handed to the uninstaller (from
 // the command line or from a descriptor ordinary users can often write to)
 // and a removal that runs with administrator rights.
+
+#include <windows.h>
 
 #include <string>
 
@@ -11,11 +13,37 @@
 // the system would strip, turning "x " into "x" and " " into nothing).
 bool IsPlainName(const std::wstring& name);
 
-// True when `folder` may be removed as a whole tree: an absolute path with a
-// drive letter (C:\...) or a share (\\server\share\...), at least one level
-// below the drive or share root, holding no wildcard, stream or device form,
-// and, both as written and as the system resolves it (relative parts, short
-// names, links on the way), neither one of the system's known folders, nor an
-// ancestor of one, nor inside the Windows folder. Trailing separators are
-// ignored. False for everything else.
-bool IsSafeRemovalTarget(const std::wstring& folder);
+// True when `name` can name one registry key below a fixed parent: non-empty,
+// not "." or "..", no "\", "/", '"' or control character.
+bool IsPlainKeyName(const std::wstring& name);
+
+// True when the absolute, resolved path `path` (a drive letter or share path
+// without trailing separator, as a handle's final path gives it) may be
+// removed as a whole tree: at least one level below its drive or share root;
+// not inside the Windows folder, nor in or at a drive-level system folder
+// ($Recycle.Bin, System Volume Information, Recovery, Config.Msi,
+// Windows.old and the like); and neither one of the protected folders nor an
+// ancestor of one. The protected folders are the system's known folders
+// (Windows, system, Program Files, ProgramData, the temporary folder,
+// Desktop, Documents, Downloads, Music, Pictures, Videos, Saved Games, Start
+// menu, Startup, Templates, SendTo, Recent, the Public folders, application
+// data, the platform's data folder, ...) and every user profile of the
+// machine with its standard subfolders, each both as named and as resolved.
+bool IsRemovableLocation(const std::wstring& path);
+
+// Where the open entry `handle` really is, links on the way followed:
+// "C:\Games\X" or "\\server\share\X"; "" when the system cannot tell.
+std::wstring FinalPathOf(HANDLE handle);
+
+// The absolute form of `path` with separators, "." and ".." resolved, long
+// names where it exists, and no trailing separator (a drive root keeps its
+// "\"); "" for a relative path or one holding a wildcard, stream or device
+// form.
+std::wstring AbsolutePath(const std::wstring& path);
+
+// `path` in the "\\?\" form, which has no length limit.
+std::wstring ExtendedPath(const std::wstring& absolute_path);
+
+// Whether `path` is `folder` or lies inside it (both absolute, compared
+// case-insensitively, trailing separators ignored).
+bool IsSameOrInside(const std::wstring& path, const std::wstring& folder);

@@ -2,16 +2,19 @@
 // The tree walk and tree removal of the file-system layer.
 //
 // The walk is breadth first: every folder below a root, level by level,
-// siblings in listing order. A folder entry that is a reparse point
-// (junction, symbolic link, mount point) is never entered, so nothing behind
-// it is listed or touched. Paths in the lists are formed as parent + "\" +
-// name, as the root was given; the platform calls themselves use the "\\?\"
-// form, so paths of 260 characters and more are handled too. Nothing here
-// changes attributes, retries or defers a delete to the next restart.
+// siblings in listing order. Every folder is listed through its open handle
+// and every entry opened relative to its parent's handle, so no path below
+// the root is ever resolved again. A link (junction, symbolic link, mount
+// point) is never entered, so nothing behind it is listed or touched. Paths
+// in the lists are formed as root + "\" + relative path, as the root was
+// given. Nothing here changes attributes, retries or defers a delete to the
+// next restart.
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "cleanup/folder_for_removal.h"
 
 using PathList = std::vector<std::wstring>;
 
@@ -34,29 +37,37 @@ bool CollectFilesRecursive(const std::wstring& root, PathList& out,
 
 // Deletes every file of the tree in CollectFilesRecursive's order, going on
 // after failures. Returns the result of the last delete; false when there
-// was none, or when `root` is refused (see RemoveDirectoryTree).
-bool DeleteAllFiles(const std::wstring& root);
+// was none, or when `root` is not a folder to empty.
+bool DeleteAllFiles(const FolderForRemoval& root);
 
 // Removes every folder below `root`, deepest first (the reverse of walk
-// order); links are removed as links. A folder that still holds something
-// stays. Returns true when there was no subfolder, otherwise the result of
-// the last removal (the first folder found); false when `root` is refused.
-bool RemoveAllSubdirectories(const std::wstring& root);
+// order); links are removed as links where the system allows it. A folder
+// that still holds something stays. Returns true when there was no
+// subfolder, otherwise the result for the first folder found; false when
+// `root` is not a folder to empty.
+bool RemoveAllSubdirectories(const FolderForRemoval& root);
 
-// Removes `root` with everything below it: all files, then all folders, then
-// `root` itself. Refuses (does nothing) a root that IsSafeRemovalTarget
-// refuses. A root that is itself a reparse point is not emptied; only the
-// link is removed where the system allows it. Callers that need the outcome
-// ask DirectoryExists.
-void RemoveDirectoryTree(const std::wstring& root);
+// Removes `root` with everything below it: all files, then all folders,
+// then `root` itself; every folder stays open, without delete sharing, until
+// its own turn. A root that is a link is only removed as a link. Callers
+// that need the outcome ask DirectoryExists.
+void RemoveDirectoryTree(FolderForRemoval root);
 
 // Deletes one file permanently and silently through the shell. Does nothing
-// for a folder, a missing entry, a relative path or a path with wildcards.
+// for a folder, a link, a missing entry, a relative path or a path with
+// wildcards.
 void ShellDeleteFile(const std::wstring& path);
 
+// The steps a removal reports to the tests' observer.
+enum class RemovalStep {
+  kListed,   // a folder was listed
+  kRemoved,  // an entry was deleted
+  kLeft,     // an entry stays: it could not be deleted, or is not the removal's to delete
+};
+
 #if defined(UNINSTALL_TEST_BUILD)
-// Called with every path the removal tries to delete and the result, in the
-// order of the attempts. Tests only; pass nullptr to stop.
-using RemovalObserver = std::function<void(const std::wstring& path, bool removed)>;
+// Called with each step of a removal in its order, the path as the root's
+// real place plus the path below it. Tests only; pass nullptr to stop.
+using RemovalObserver = std::function<void(const std::wstring& path, RemovalStep step)>;
 void SetRemovalObserverForTesting(RemovalObserver observer);
 #endif

@@ -102,17 +102,17 @@ TEST(CommandLine, RealProcessCommandLines) {
       {L"\"/path= spaced \"", "action=\npath= spaced \nremoval=no\n"},
       {L"", "action=\npath=\nremoval=no\n"},
   };
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   const std::wstring out = folder + L"probe.txt";
   ::SetEnvironmentVariableW(L"PROBE_OUT", out.c_str());
   for (const Case& c : cases) {
     SCOPED_TRACE(WideToUtf8(c.arguments));
     ::DeleteFileW(out.c_str());
-    const test::ProcessRun run = test::RunProcess(
-        L"\"" + test::ProgramFolder() + L"cmdline_probe.exe\" " + c.arguments, 20000);
+    const oldtest::ProcessRun run = oldtest::RunProcess(
+        L"\"" + oldtest::ProgramFolder() + L"cmdline_probe.exe\" " + c.arguments, 20000);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exit_code, 0u);
-    EXPECT_EQ(test::ReadFileBytes(out), c.expected);
+    EXPECT_EQ(oldtest::ReadFileBytes(out), c.expected);
   }
   ::SetEnvironmentVariableW(L"PROBE_OUT", nullptr);
 }

@@ -10,8 +10,8 @@ namespace {
 // Writes `document` as the descriptor of a fresh installation folder and
 // loads it into a reset GameProfile; returns the loader's result.
 bool LoadDescriptor(const std::string& document) {
-  const std::wstring folder = test::FreshTestFolder();
-  test::WriteFileBytes(folder + L"res\\data\\init.dat", document);
+  const std::wstring folder = oldtest::FreshTestFolder();
+  oldtest::WriteFileBytes(folder + L"res\\data\\init.dat", document);
   ResetGameProfile();
   return LoadGameProfile(folder);
 }
@@ -75,12 +75,12 @@ TEST(Descriptor, UnreadableDocumentsLeaveStartValues) {
 }
 
 TEST(Descriptor, MissingFileOrFolderWithoutBackslash) {
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   ResetGameProfile();
   EXPECT_FALSE(LoadGameProfile(folder));
   ExpectStartValues();
 
-  test::WriteFileBytes(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
+  oldtest::WriteFileBytes(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
   ResetGameProfile();
   LoadGameProfile(folder + L"game");  // names "gameres\data\init.dat"
   ExpectStartValues();

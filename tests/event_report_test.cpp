@@ -79,19 +79,19 @@ TEST(EventReport, BodyIsCompactSortedAndEndsInOneLineFeed) {
 
 TEST(EventReport, ReportReachesTheCollectorAsOneExactRequest) {
   ResetGameProfile();
-  const std::string marker = test::UniqueMarker();
+  const std::string marker = oldtest::UniqueMarker();
   GameProfile.branch_id = L"";
   GameProfile.game_id = L"12 ab/\u00e9";
   GameProfile.op_id = Utf8ToWide(marker);
 
   for (const ReportEvent* event : {&kStartEvent, &kResidualProcessEvent}) {
     SCOPED_TRACE(event->key_function);
-    const size_t before = test::RequestsContaining(marker).size();
+    const size_t before = oldtest::RequestsContaining(marker).size();
     EXPECT_TRUE(TelemetryClient::Report(*event));
-    const auto requests = test::RequestsContaining(marker);
+    const auto requests = oldtest::RequestsContaining(marker);
     ASSERT_EQ(requests.size(), before + 1);
-    const test::CollectedRequest& request = requests.back();
-    EXPECT_EQ(request.port, test::CollectorPort(L"COLLECTOR_PORT"));
+    const oldtest::CollectedRequest& request = requests.back();
+    EXPECT_EQ(request.port, oldtest::CollectorPort(L"COLLECTOR_PORT"));
     EXPECT_EQ(request.path, "/");  // the rest of the request: HttpTransport tests
 
     // The machine's values as this test reads them itself.
@@ -115,7 +115,7 @@ TEST(EventReport, ReportIsTrueWhateverTheCollectorDoes) {
                             L"COLLECTOR_SILENT_PORT", L"COLLECTOR_WRONG_HOST_PORT"};
   for (const wchar_t* variable : ports) {
     SCOPED_TRACE(WideToUtf8(variable));
-    const std::wstring port = std::to_wstring(test::CollectorPort(variable));
+    const std::wstring port = std::to_wstring(oldtest::CollectorPort(variable));
     ::SetEnvironmentVariableW(L"UNINSTALL_TELEMETRY_PORT", port.c_str());
     const DWORD start = ::GetTickCount();
     EXPECT_TRUE(TelemetryClient::Report(kSuccessEvent));

@@ -34,7 +34,7 @@ struct OneBlockReader {
 }  // namespace
 
 TEST(ModuleFiles, OwnFolderAndTemporaryFolder) {
-  std::wstring program = test::ProgramFolder();
+  std::wstring program = oldtest::ProgramFolder();
   program.pop_back();
   EXPECT_EQ(GetModuleDirectory(), program);
 
@@ -45,7 +45,7 @@ TEST(ModuleFiles, OwnFolderAndTemporaryFolder) {
 }
 
 TEST(ModuleFiles, CopyGivesTheSourceBytes) {
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   const struct {
     const char* what;
     std::string source;
@@ -62,33 +62,33 @@ TEST(ModuleFiles, CopyGivesTheSourceBytes) {
     SCOPED_TRACE(c.what);
     const std::wstring source = folder + L"source" + std::to_wstring(n);
     const std::wstring destination = folder + L"copy" + std::to_wstring(n++) + L".exe";
-    test::WriteFileBytes(source, c.source);
-    if (!c.existing.empty()) test::WriteFileBytes(destination, c.existing);
+    oldtest::WriteFileBytes(source, c.source);
+    if (!c.existing.empty()) oldtest::WriteFileBytes(destination, c.existing);
     EXPECT_TRUE(CopyFileContents(source, destination));
-    ASSERT_TRUE(test::PathExists(destination));
-    EXPECT_EQ(test::ReadFileBytes(destination), c.source);
+    ASSERT_TRUE(oldtest::PathExists(destination));
+    EXPECT_EQ(oldtest::ReadFileBytes(destination), c.source);
   }
 }
 
 TEST(ModuleFiles, CopyOfTheRunningProgramWhileItRuns) {
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   wchar_t own[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, own, MAX_PATH);
   EXPECT_TRUE(CopyFileContents(own, folder + L"self.exe"));
-  EXPECT_EQ(test::ReadFileBytes(folder + L"self.exe"), test::ReadFileBytes(own));
+  EXPECT_EQ(oldtest::ReadFileBytes(folder + L"self.exe"), oldtest::ReadFileBytes(own));
 }
 
 TEST(ModuleFiles, FailedCopiesSayFalse) {
-  const std::wstring folder = test::FreshTestFolder();
-  test::WriteFileBytes(folder + L"source", Pattern(64 * 4096));
+  const std::wstring folder = oldtest::FreshTestFolder();
+  oldtest::WriteFileBytes(folder + L"source", Pattern(64 * 4096));
 
   // No source: nothing is created.
   EXPECT_FALSE(CopyFileContents(folder + L"missing", folder + L"a"));
-  EXPECT_FALSE(test::PathExists(folder + L"a"));
+  EXPECT_FALSE(oldtest::PathExists(folder + L"a"));
 
   // The destination's folder does not exist, or the destination is a folder.
   EXPECT_FALSE(CopyFileContents(folder + L"source", folder + L"nowhere\\copy"));
-  test::MakeFolders(folder + L"taken");
+  oldtest::MakeFolders(folder + L"taken");
   EXPECT_FALSE(CopyFileContents(folder + L"source", folder + L"taken"));
 
   // Another program holds the destination without sharing write.

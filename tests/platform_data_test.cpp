@@ -15,18 +15,18 @@ TEST(PlatformDataDirectory, IsCreatedOnceBelowLocalAppDataAndThenKept) {
   ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local),
             S_OK);
   const std::wstring expected = std::wstring(local) + L"\\Brimlake\\app\\";
-  test::RemoveTestTree(std::wstring(local) + L"\\Brimlake\\");
-  ASSERT_FALSE(test::PathExists(expected));
+  oldtest::RemoveTestTree(std::wstring(local) + L"\\Brimlake\\");
+  ASSERT_FALSE(oldtest::PathExists(expected));
 
   std::wstring first = L"overwritten";
   PlatformDataDirectory(first);
   EXPECT_EQ(WideToUtf8(first), WideToUtf8(expected));
-  EXPECT_TRUE(test::PathExists(expected));
+  EXPECT_TRUE(oldtest::PathExists(expected));
 
   // Later calls neither look again nor create it again.
-  test::RemoveTestTree(expected);
+  oldtest::RemoveTestTree(expected);
   std::wstring second;
   PlatformDataDirectory(second);
   EXPECT_EQ(second, first);
-  EXPECT_FALSE(test::PathExists(expected));
+  EXPECT_FALSE(oldtest::PathExists(expected));
 }

@@ -11,22 +11,22 @@
 
 namespace {
 
-using test::RunWatched;
-using test::WatchedRun;
+using oldtest::RunWatched;
+using oldtest::WatchedRun;
 
 }  // namespace
 
 TEST(ProgramRun, EndsWithZeroAndNoWindowForAnyCommandLine) {
-  const std::wstring exe = test::ProgramFolder() + L"uninstall.exe";
+  const std::wstring exe = oldtest::ProgramFolder() + L"uninstall.exe";
   const std::wstring command_lines[] = {
       L"/verbose --path=x -x",
       L"/action=Uninstall",
       L"\"/path=" + std::wstring(5000, L'p') + L"\"",
   };
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   for (const std::wstring& arguments : command_lines) {
     SCOPED_TRACE(WideToUtf8(arguments.substr(0, 60)));
-    test::LaunchRecord record(folder + L"launches.txt", folder);
+    oldtest::LaunchRecord record(folder + L"launches.txt", folder);
     const WatchedRun watched = RunWatched(exe, arguments);
     ASSERT_TRUE(watched.run.finished);
     EXPECT_EQ(watched.run.exit_code, 0u);
@@ -36,7 +36,7 @@ TEST(ProgramRun, EndsWithZeroAndNoWindowForAnyCommandLine) {
 }
 
 TEST(ProgramRun, CarriesItsResources) {
-  UniqueLibrary module(::LoadLibraryExW((test::ProgramFolder() + L"uninstall.exe").c_str(),
+  UniqueLibrary module(::LoadLibraryExW((oldtest::ProgramFolder() + L"uninstall.exe").c_str(),
                                         nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(module.valid());
   wchar_t text[100] = {};
@@ -70,9 +70,9 @@ TEST(ProgramRun, CarriesItsResources) {
 }
 
 TEST(ProgramRun, RunsTheSameWithoutItsStrings) {
-  const std::wstring folder = test::FreshTestFolder();
+  const std::wstring folder = oldtest::FreshTestFolder();
   const std::wstring copy = folder + L"uninstall.exe";
-  ASSERT_TRUE(::CopyFileW((test::ProgramFolder() + L"uninstall.exe").c_str(), copy.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW((oldtest::ProgramFolder() + L"uninstall.exe").c_str(), copy.c_str(), FALSE));
   HANDLE update = ::BeginUpdateResourceW(copy.c_str(), FALSE);
   ASSERT_NE(update, nullptr);
   // Both blocks become sixteen empty strings, so the two strings cannot load.
@@ -88,7 +88,7 @@ TEST(ProgramRun, RunsTheSameWithoutItsStrings) {
     ASSERT_EQ(::LoadStringW(module.get(), 1055, text, 100), 0);
     ASSERT_EQ(::LoadStringW(module.get(), 1056, text, 100), 0);
   }
-  test::LaunchRecord record(folder + L"launches.txt", folder);
+  oldtest::LaunchRecord record(folder + L"launches.txt", folder);
   const WatchedRun watched = RunWatched(copy, L"/action=Uninstall");
   ASSERT_TRUE(watched.run.finished);
   EXPECT_EQ(watched.run.exit_code, 0u);

@@ -121,13 +121,13 @@ class CopyGrabber {
 class Relocation : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = test::FreshTestFolder();
+    folder_ = oldtest::FreshTestFolder();
     install_dir_ = folder_ + L"Brim Reloc\\app";  // as the program sees its folder
     program_ = install_dir_ + L"\\uninstall.exe";
-    test::MakeFolders(install_dir_);
-    ASSERT_TRUE(::CopyFileW((test::ProgramFolder() + L"uninstall.exe").c_str(), program_.c_str(),
+    oldtest::MakeFolders(install_dir_);
+    ASSERT_TRUE(::CopyFileW((oldtest::ProgramFolder() + L"uninstall.exe").c_str(), program_.c_str(),
                             FALSE));
-    test::WriteFileBytes(install_dir_ + L"\\res\\data\\init.dat",
+    oldtest::WriteFileBytes(install_dir_ + L"\\res\\data\\init.dat",
                          "{\"game_name\":\"Brim Reloc\",\"install_name\":\"Brim Reloc Game\","
                          "\"exe_name\":\"brimreloc.exe\",\"version\":\"2\",\"ver\":\"15\"}");
     UnregisterGame();
@@ -145,10 +145,10 @@ TEST_F(Relocation, CopiesUnregistersAndStartsTheCopyHidden) {
   ASSERT_GT(::GetTempPathW(MAX_PATH, temp_path), 0u);
   const std::wstring temp = temp_path;
   const std::vector<std::wstring> before = CopiesIn(temp);
-  test::LaunchRecord record(folder_ + L"launches.txt");
+  oldtest::LaunchRecord record(folder_ + L"launches.txt");
 
   // A /path given to this stage is ignored.
-  const test::WatchedRun watched = test::RunWatched(program_, L"/path=\"C:\\Elsewhere\"");
+  const oldtest::WatchedRun watched = oldtest::RunWatched(program_, L"/path=\"C:\\Elsewhere\"");
   ASSERT_TRUE(watched.run.finished);
   EXPECT_EQ(watched.run.exit_code, 0u);
   EXPECT_EQ(watched.windows_seen, 0u);
@@ -159,14 +159,14 @@ TEST_F(Relocation, CopiesUnregistersAndStartsTheCopyHidden) {
   for (const std::wstring& name : CopiesIn(temp))
     if (std::find(before.begin(), before.end(), name) == before.end()) added.push_back(name);
   ASSERT_EQ(added.size(), 1u);
-  EXPECT_EQ(test::ReadFileBytes(temp + added[0]), test::ReadFileBytes(program_));
+  EXPECT_EQ(oldtest::ReadFileBytes(temp + added[0]), oldtest::ReadFileBytes(program_));
 
-  const std::vector<test::Launch> launches = record.WaitFor(2, 20000);
+  const std::vector<oldtest::Launch> launches = record.WaitFor(2, 20000);
   ASSERT_EQ(launches.size(), 2u) << "the copy did not start";
   EXPECT_EQ(launches[0].process_id, watched.run.process_id);
-  const test::Launch& copy = launches[1];
+  const oldtest::Launch& copy = launches[1];
   EXPECT_EQ(copy.show, SW_HIDE);
-  const std::vector<std::wstring> arguments = test::SplitCommandLine(copy.command_line);
+  const std::vector<std::wstring> arguments = oldtest::SplitCommandLine(copy.command_line);
   ASSERT_EQ(arguments.size(), 3u) << WideToUtf8(copy.command_line);
   // The copy path carries the doubled separator of "<temp>\" + "\g_uninstall_".
   EXPECT_EQ(arguments[0], temp + L"\\" + added[0]);
@@ -177,12 +177,12 @@ TEST_F(Relocation, CopiesUnregistersAndStartsTheCopyHidden) {
 }
 
 TEST_F(Relocation, WithoutATemporaryFolderNothingChanges) {
-  test::WriteFileBytes(folder_ + L"plain file", "x");
+  oldtest::WriteFileBytes(folder_ + L"plain file", "x");
   const std::wstring temps[] = {folder_ + L"missing\\", folder_ + L"plain file\\"};
   for (const std::wstring& temp : temps) {
     SCOPED_TRACE(WideToUtf8(temp));
-    test::LaunchRecord record(folder_ + L"launches.txt", temp);
-    const test::WatchedRun watched = test::RunWatched(program_, L"");
+    oldtest::LaunchRecord record(folder_ + L"launches.txt", temp);
+    const oldtest::WatchedRun watched = oldtest::RunWatched(program_, L"");
     ASSERT_TRUE(watched.run.finished);
     EXPECT_EQ(watched.run.exit_code, 0u);
     EXPECT_EQ(watched.windows_seen, 0u);
@@ -190,17 +190,17 @@ TEST_F(Relocation, WithoutATemporaryFolderNothingChanges) {
       EXPECT_EQ(ReadText(entry, nullptr), L"installed") << WideToUtf8(entry.path);
     EXPECT_EQ(record.WaitFor(2, 3000).size(), 1u) << "a copy was started";
   }
-  EXPECT_FALSE(test::PathExists(folder_ + L"missing"));
+  EXPECT_FALSE(oldtest::PathExists(folder_ + L"missing"));
 }
 
 TEST_F(Relocation, CopyThatCannotStartLeavesTheGameRegistered) {
   const std::wstring temp = folder_ + L"temp\\";
-  test::MakeFolders(temp);
-  test::LaunchRecord record(folder_ + L"launches.txt", temp);
+  oldtest::MakeFolders(temp);
+  oldtest::LaunchRecord record(folder_ + L"launches.txt", temp);
   CopyGrabber grabber(temp);
 
   // The shell may say in its own box that the copy cannot be started.
-  const test::WatchedRun watched = test::RunWatched(program_, L"", /*close_windows=*/true);
+  const oldtest::WatchedRun watched = oldtest::RunWatched(program_, L"", /*close_windows=*/true);
   ASSERT_TRUE(grabber.Release()) << "the copy was never seen";
   ASSERT_TRUE(watched.run.finished);
   EXPECT_EQ(watched.run.exit_code, 0u);

@@ -73,7 +73,7 @@ std::vector<std::string> DebugStringsOf(const std::wstring& command_line) {
 
 TEST(ReportDebugOutput, FourLinesAroundTheRequest) {
   const std::vector<std::string> strings =
-      DebugStringsOf(L"\"" + test::ProgramFolder() + L"report_probe.exe\"");
+      DebugStringsOf(L"\"" + oldtest::ProgramFolder() + L"report_probe.exe\"");
   // Wine may add lines of its own; ours are four in a row.
   size_t first = 0;
   while (first < strings.size() && strings[first] != "start report...\n") ++first;

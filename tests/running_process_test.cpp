@@ -25,10 +25,10 @@ class RunningGames {
   // Starts one copy as `subfolder` + `name`; returns its process id.
   DWORD Start(const std::wstring& name, const std::wstring& subfolder = L"") {
     const std::wstring path = folder_ + subfolder + name;
-    test::MakeFolders(folder_ + subfolder);
-    if (!test::PathExists(path))
-      ::CopyFileW((test::ProgramFolder() + L"fake_game.exe").c_str(), path.c_str(), TRUE);
-    PROCESS_INFORMATION info = test::StartProcess(L"\"" + path + L"\"");
+    oldtest::MakeFolders(folder_ + subfolder);
+    if (!oldtest::PathExists(path))
+      ::CopyFileW((oldtest::ProgramFolder() + L"fake_game.exe").c_str(), path.c_str(), TRUE);
+    PROCESS_INFORMATION info = oldtest::StartProcess(L"\"" + path + L"\"");
     UniqueHandle thread(info.hThread);
     processes_.emplace_back(info.hProcess);
     return info.dwProcessId;
@@ -51,7 +51,7 @@ constexpr DWORD kPauseMs = 300;
 }  // namespace
 
 TEST(RunningProcess, FindsOnlyTheExactName) {
-  RunningGames games(test::FreshTestFolder());
+  RunningGames games(oldtest::FreshTestFolder());
   const DWORD id = games.Start(L"BrimGame.exe");
   EXPECT_EQ(FindProcessByName(L"BrimGame.exe"), id);
   EXPECT_EQ(FindProcessByName(L"brimgame.exe"), 0u);
@@ -75,7 +75,7 @@ TEST(RunningProcess, EndsOneCopyPerAttempt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    RunningGames games(test::FreshTestFolder());
+    RunningGames games(oldtest::FreshTestFolder());
     for (int i = 0; i < c.copies; ++i) games.Start(L"brimgame.exe", std::to_wstring(i) + L"\\");
     EXPECT_EQ(StopProcessesByName(L"brimgame.exe", c.attempts, kPauseMs), c.stopped);
     EXPECT_EQ(games.StillRunning(), 0u);
@@ -83,7 +83,7 @@ TEST(RunningProcess, EndsOneCopyPerAttempt) {
 }
 
 TEST(RunningProcess, OtherNamesAreLeftRunning) {
-  RunningGames games(test::FreshTestFolder());
+  RunningGames games(oldtest::FreshTestFolder());
   games.Start(L"BrimGame.exe");
   games.Start(L"brimgame.exe.bak");
   EXPECT_TRUE(StopProcessesByName(L"brimgame.exe", 3, kPauseMs));
@@ -92,7 +92,7 @@ TEST(RunningProcess, OtherNamesAreLeftRunning) {
 }
 
 TEST(RunningProcess, StopRunningGameTakesTheTestBuildsAttemptsAndPause) {
-  RunningGames games(test::FreshTestFolder());
+  RunningGames games(oldtest::FreshTestFolder());
   games.Start(L"brimgame.exe");
   ResetGameProfile();
   GameProfile.exe_name = L"brimgame.exe";

@@ -1,241 +1,278 @@
+// Tree removal through handles on the real (Wine) file system: its orders
+// and results, links there from the start or swapped in at each dangerous
+// moment, and the folders its judge refuses.
+
 #include "cleanup/tree_removal.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <functional>
 
 #include "cleanup/path_operations.h"
+#include "cleanup/platform_data.h"
 #include "common/text.h"
-#include "tests/support/test_support.h"
+#include "tests/support/harness.h"
 
 namespace {
 
-// Records the removal attempts below `root` as paths relative to it ("" for
-// the root itself), in their order.
-class RemovalRecorder {
+using test::Exists;
+using test::Write;
+using Steps = std::vector<std::wstring>;
+
+// The removals below `root` as paths relative to it ("" for the root), a
+// failed one marked " (left)"; `hook` sees every step first.
+class Recorder {
  public:
-  explicit RemovalRecorder(const std::wstring& root) {
-    std::wstring trimmed = root;
-    while (!trimmed.empty() && trimmed.back() == L'\\') trimmed.pop_back();
-    prefix_ = L"\\\\?\\" + trimmed;
-    SetRemovalObserverForTesting([this](const std::wstring& path, bool removed) {
-      if (path.compare(0, prefix_.size(), prefix_) != 0) return;
-      const std::wstring relative = path.substr(prefix_.size());
-      attempts_.push_back((relative.empty() ? relative : relative.substr(1)) +
-                          (removed ? L"" : L" (failed)"));
+  using Hook = std::function<void(const std::wstring& relative, RemovalStep step)>;
+  explicit Recorder(const std::wstring& root, Hook hook = nullptr) {
+    const std::wstring prefix = root.substr(0, root.find_last_not_of(L'\\') + 1);
+    SetRemovalObserverForTesting([=](const std::wstring& path, RemovalStep step) {
+      if (path.compare(0, prefix.size(), prefix) != 0) return;
+      const std::wstring relative = path.substr(std::min(path.size(), prefix.size() + 1));
+      if (hook) hook(relative, step);
+      if (step != RemovalStep::kListed)
+        steps_.push_back(relative + (step == RemovalStep::kLeft ? L" (left)" : L""));
     });
   }
-  ~RemovalRecorder() { SetRemovalObserverForTesting(nullptr); }
-  const std::vector<std::wstring>& attempts() const { return attempts_; }
+  ~Recorder() { SetRemovalObserverForTesting(nullptr); }
+  const Steps& steps() const { return steps_; }
 
  private:
-  std::wstring prefix_;
-  std::vector<std::wstring> attempts_;
+  Steps steps_;
 };
 
-// Sets the listing seam for one scope.
-class UnlistableFolder {
- public:
-  explicit UnlistableFolder(const wchar_t* name) {
-    ::SetEnvironmentVariableW(L"UNINSTALL_TEST_UNLISTABLE", name);
-  }
-  ~UnlistableFolder() { ::SetEnvironmentVariableW(L"UNINSTALL_TEST_UNLISTABLE", nullptr); }
-};
+void Remove(const std::wstring& root) { RemoveDirectoryTree(OpenFolderForRemoval(root)); }
 
-// A link left by an earlier run in the same prefix (Wine cannot remove it)
-// is reused.
-bool EnsureFolderLink(const std::wstring& link, const std::wstring& target) {
-  const DWORD attributes = test::ListedAttributes(link);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return true;
-  return test::MakeFolderLink(link, target);
+std::wstring ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  EXPECT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path))) << csidl;
+  return path;
 }
 
-void Touch(const std::wstring& path) { test::WriteFileBytes(path, "x"); }
-
-// The Part's example: R holds f3 and the folders a and c; a holds f2 and b;
-// b holds f1.
-std::wstring MakeExampleTree() {
-  const std::wstring root = test::FreshTestFolder() + L"R\\";
-  Touch(root + L"f3");
-  Touch(root + L"a\\f2");
-  Touch(root + L"a\\b\\f1");
+// R holds the file f3 and the folders a and c; a holds f2 and b; b holds f1.
+std::wstring ExampleTree() {
+  const std::wstring root = test::FreshFolder() + L"R\\";
+  for (const wchar_t* file : {L"f3", L"a\\f2", L"a\\b\\f1"}) Write(root + file);
   test::MakeFolders(root + L"c");
   return root;
 }
 
 }  // namespace
 
-TEST(TreeWalk, ExampleTreeListsBreadthFirstWithRootFilesLast) {
-  const std::wstring root = MakeExampleTree();
-  PathList folders;
-  EXPECT_TRUE(CollectSubdirectories(root, folders, L"*"));
+TEST(TreeRemoval, ExampleTreeIsListedAndRemovedInWalkOrder) {
+  const std::wstring root = ExampleTree();
+  PathList list;
+  EXPECT_TRUE(CollectSubdirectories(root, list, L"*"));
   // Children are formed as root + "\" + name, doubled separator included.
-  EXPECT_EQ(folders, (PathList{root + L"\\a", root + L"\\c", root + L"\\a\\b"}));
+  EXPECT_EQ(list, (PathList{root + L"\\a", root + L"\\c", root + L"\\a\\b"}));
+  EXPECT_TRUE(CollectFilesRecursive(root, list, L"*", L"*.*"));
+  EXPECT_EQ(list, (PathList{root + L"\\a\\f2", root + L"\\a\\b\\f1", root + L"\\f3"}));
+  EXPECT_TRUE(CollectFilesRecursive(root, list, L"*", L"f1*"));
+  EXPECT_EQ(list, PathList{root + L"\\a\\b\\f1"});
+  EXPECT_TRUE(ListFiles(root + L"a", list, L"*.*"));
+  EXPECT_EQ(list, PathList{root + L"a\\f2"});
+  EXPECT_FALSE(ListFiles(root + L"c", list, L"*.*"));
 
-  PathList files = {L"stale"};
-  EXPECT_TRUE(CollectFilesRecursive(root, files, L"*", L"*.*"));
-  EXPECT_EQ(files, (PathList{root + L"\\a\\f2", root + L"\\a\\b\\f1", root + L"\\f3"}));
-
-  // A narrower file pattern takes the listing apart from the walk.
-  EXPECT_TRUE(CollectFilesRecursive(root, files, L"*", L"f1*"));
-  EXPECT_EQ(files, (PathList{root + L"\\a\\b\\f1"}));
-
-  EXPECT_TRUE(ListFiles(root + L"a", files, L"*.*"));
-  EXPECT_EQ(files, (PathList{root + L"a\\f2"}));
-  EXPECT_FALSE(ListFiles(root + L"c", files, L"*.*"));
-  EXPECT_TRUE(files.empty());
-}
-
-TEST(TreeRemoval, ExampleTreeGoesFilesFirstThenDeepestFolders) {
-  const std::wstring root = MakeExampleTree();
-  RemovalRecorder recorder(root);
-  RemoveDirectoryTree(root);
-  EXPECT_EQ(recorder.attempts(),
-            (std::vector<std::wstring>{L"a\\f2", L"a\\b\\f1", L"f3", L"a\\b", L"c", L"a", L""}));
-  EXPECT_FALSE(test::PathExists(root));
+  const Recorder recorder(root);
+  Remove(root);
+  EXPECT_EQ(recorder.steps(), (Steps{L"a\\f2", L"a\\b\\f1", L"f3", L"a\\b", L"c", L"a", L""}));
+  EXPECT_FALSE(Exists(root));
   EXPECT_TRUE(DirectoryExists(ParentDirectory(root)));
 }
 
-TEST(TreeRemoval, EmptyRootAndItsResults) {
-  const std::wstring root = test::FreshTestFolder() + L"empty\\";
-  test::MakeFolders(root);
-  EXPECT_FALSE(DeleteAllFiles(root));
-  EXPECT_TRUE(RemoveAllSubdirectories(root));
-  RemoveDirectoryTree(root);
-  EXPECT_FALSE(test::PathExists(root));
+TEST(TreeRemoval, WhatCannotGoStaysWithTheFoldersAboveIt) {
+  const std::wstring empty = test::FreshFolder() + L"empty";
+  test::MakeFolders(empty);
+  EXPECT_FALSE(DeleteAllFiles(OpenFolderForRemoval(empty)));
+  EXPECT_TRUE(RemoveAllSubdirectories(OpenFolderForRemoval(empty)));
+  Remove(empty);
+  EXPECT_FALSE(Exists(empty));
 
-  // The result of the last attempt: the first folder found, which still
-  // holds a read-only file, fails.
-  const std::wstring tree = MakeExampleTree();
-  ::SetFileAttributesW((tree + L"a\\f2").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_FALSE(DeleteAllFiles(tree + L"a"));  // a\b\f1 went, then a\f2 failed
-  EXPECT_TRUE(DeleteAllFiles(tree));          // f3 last
-  EXPECT_FALSE(RemoveAllSubdirectories(tree));
-  EXPECT_FALSE(test::PathExists(tree + L"a\\b"));
-  EXPECT_FALSE(test::PathExists(tree + L"c"));
-  ::SetFileAttributesW((tree + L"a\\f2").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(TreeRemoval, ReadOnlyFileDeepInTheTreeKeepsItsFolders) {
-  const std::wstring root = test::FreshTestFolder() + L"game\\";
-  const std::wstring locked = root + L"x\\y\\z\\locked.dat";
-  Touch(locked);
-  ASSERT_TRUE(::SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
-  Touch(root + L"x\\y\\other.dat");
-  Touch(root + L"top.dat");
-  Touch(root + L"w\\v.dat");
-  test::MakeFolders(root + L"x\\sibling");
-
-  RemoveDirectoryTree(root);
-
-  EXPECT_TRUE(test::PathExists(locked));
-  EXPECT_EQ(test::ListedAttributes(locked) & FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY)
-      << "attributes must not change";
-  for (const wchar_t* gone : {L"x\\y\\other.dat", L"top.dat", L"w", L"x\\sibling"})
-    EXPECT_FALSE(test::PathExists(root + gone)) << WideToUtf8(gone);
-  for (const wchar_t* kept : {L"x\\y\\z", L"x\\y", L"x", L""})
-    EXPECT_TRUE(DirectoryExists(root + kept)) << WideToUtf8(kept);
-  ::SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+  // A read-only file: the results of the last attempts, and nothing changes
+  // its attribute.
+  const std::wstring root = ExampleTree();
+  ASSERT_TRUE(::SetFileAttributesW((root + L"a\\f2").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(DeleteAllFiles(OpenFolderForRemoval(root + L"a")));  // a\b\f1, then a\f2 fails
+  EXPECT_TRUE(DeleteAllFiles(OpenFolderForRemoval(root)));           // f3 comes last
+  for (const wchar_t* file : {L"f3", L"a\\b\\f1"}) Write(root + file);
+  const Recorder recorder(root);
+  Remove(root);
+  EXPECT_EQ(recorder.steps(), (Steps{L"a\\f2 (left)", L"a\\b\\f1", L"f3", L"a\\b", L"c",
+                                     L"a (left)", L" (left)"}));
+  EXPECT_EQ(::GetFileAttributesW((root + L"a\\f2").c_str()) & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(RemoveAllSubdirectories(OpenFolderForRemoval(root)));  // a, the first found
+  ::SetFileAttributesW((root + L"a\\f2").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(TreeRemoval, FolderThatCannotBeListedEndsTheWalk) {
-  // Walk: R lists a and b; a lists a\locked; b lists b\sub; a\locked fails,
-  // so b\sub stays queued and b\sub\deeper is never found.
-  const std::wstring root = test::FreshTestFolder() + L"R\\";
+  // R lists a and b; a lists a\locked; b lists b\sub; a\locked fails, so
+  // b\sub stays queued and b\sub\deeper is never found.
+  const std::wstring root = test::FreshFolder() + L"R\\";
   for (const wchar_t* file : {L"r.dat", L"a\\a.dat", L"a\\locked\\l.dat", L"a\\locked\\deep\\d.dat",
                               L"b\\b.dat", L"b\\sub\\s.dat", L"b\\sub\\deeper\\h.dat"})
-    Touch(root + file);
-  {
-    UnlistableFolder seam(L"locked");
-    PathList folders;
-    EXPECT_TRUE(CollectSubdirectories(root, folders, L"*"));
-    EXPECT_EQ(folders, (PathList{root + L"\\a", root + L"\\b", root + L"\\a\\locked",
-                                 root + L"\\b\\sub"}));
-    RemoveDirectoryTree(root);
-  }
-  // Queued b\sub still lost its own file; what lies below the stop stays.
-  for (const wchar_t* gone : {L"r.dat", L"a\\a.dat", L"b\\b.dat", L"b\\sub\\s.dat"})
-    EXPECT_FALSE(test::PathExists(root + gone)) << WideToUtf8(gone);
-  for (const wchar_t* kept : {L"a\\locked\\l.dat", L"a\\locked\\deep\\d.dat",
-                              L"b\\sub\\deeper\\h.dat"})
-    EXPECT_TRUE(test::PathExists(root + kept)) << WideToUtf8(kept);
-}
-
-TEST(TreeRemoval, LinkInsideTheTreeIsNeverEntered) {
-  const std::wstring base = test::FreshTestFolder();
-  const std::wstring outside = base + L"outside\\";
-  const std::wstring root = base + L"game\\";
-  Touch(outside + L"o1.dat");
-  Touch(outside + L"sub\\o2.dat");
-  Touch(root + L"a\\f.dat");
-  Touch(root + L"z.dat");
-  Touch(root + L"b\\g.dat");
-  ASSERT_TRUE(EnsureFolderLink(root + L"a\\link", outside));
-  ASSERT_EQ(test::ListedAttributes(root + L"a\\link") & FILE_ATTRIBUTE_REPARSE_POINT,
-            static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
-
+    Write(root + file);
+  ::SetEnvironmentVariableW(L"UNINSTALL_TEST_UNLISTABLE", L"locked");
   PathList folders;
-  CollectSubdirectories(root, folders, L"*");
-  EXPECT_EQ(folders, (PathList{root + L"\\a", root + L"\\b"}));
-  PathList files;
-  CollectFilesRecursive(root, files, L"*", L"*.*");
-  EXPECT_EQ(files, (PathList{root + L"\\a\\f.dat", root + L"\\b\\g.dat", root + L"\\z.dat"}));
-
-  RemoveDirectoryTree(root);
-  EXPECT_EQ(test::ReadFileBytes(outside + L"o1.dat"), "x");
-  EXPECT_EQ(test::ReadFileBytes(outside + L"sub\\o2.dat"), "x");
-  // The walk went on past the link; b went completely. Wine cannot remove
-  // the link itself, so a and the root stay around it.
-  EXPECT_FALSE(test::PathExists(root + L"a\\f.dat"));
-  EXPECT_FALSE(test::PathExists(root + L"z.dat"));
-  EXPECT_FALSE(test::PathExists(root + L"b"));
-
-  // A root that is itself a link is not emptied.
-  RemoveDirectoryTree(root + L"a\\link\\");
-  EXPECT_EQ(test::ReadFileBytes(outside + L"o1.dat"), "x");
-  EXPECT_EQ(test::ReadFileBytes(outside + L"sub\\o2.dat"), "x");
-  EXPECT_FALSE(DeleteAllFiles(root + L"a\\link"));
-  EXPECT_FALSE(RemoveAllSubdirectories(root + L"a\\link"));
-  EXPECT_TRUE(test::PathExists(outside + L"sub"));
+  EXPECT_TRUE(CollectSubdirectories(root, folders, L"*"));
+  EXPECT_EQ(folders, (PathList{root + L"\\a", root + L"\\b", root + L"\\a\\locked",
+                               root + L"\\b\\sub"}));
+  Remove(root);
+  ::SetEnvironmentVariableW(L"UNINSTALL_TEST_UNLISTABLE", nullptr);
+  for (const wchar_t* gone : {L"r.dat", L"a\\a.dat", L"b\\b.dat", L"b\\sub\\s.dat"})
+    EXPECT_FALSE(Exists(root + gone)) << WideToUtf8(gone);
+  for (const wchar_t* kept : {L"a\\locked\\l.dat", L"a\\locked\\deep\\d.dat", L"b\\sub\\deeper\\h.dat"})
+    EXPECT_TRUE(Exists(root + kept)) << WideToUtf8(kept);
 }
 
 TEST(TreeRemoval, TreeDeeperThanMaxPathGoesCompletely) {
-  const std::wstring root = test::FreshTestFolder() + L"deep\\";
+  const std::wstring root = test::FreshFolder() + L"deep\\";
   std::wstring folder = root;
-  const std::wstring segment = L"a_rather_long_folder_name_of_forty_chars";
   for (int level = 0; level < 9; ++level) {
-    folder += segment + std::to_wstring(level) + L"\\";
-    Touch(L"\\\\?\\" + folder + L"file" + std::to_wstring(level) + L".dat");
-    Touch(L"\\\\?\\" + folder + L"side\\s.dat");
+    folder += L"a_rather_long_folder_name_of_forty_chars" + std::to_wstring(level) + L"\\";
+    Write(L"\\\\?\\" + folder + L"file.dat");
   }
   ASSERT_GT(folder.size(), 300u);
-  ASSERT_TRUE(test::PathExists(L"\\\\?\\" + folder + L"file8.dat"));
+  Remove(root);
+  EXPECT_FALSE(Exists(root));
+}
 
-  RemoveDirectoryTree(root);
-  EXPECT_FALSE(test::PathExists(root));
-  EXPECT_FALSE(test::PathExists(L"\\\\?\\" + root));
+// A link to `outside` in the place of the folder S: there from the start, or
+// swapped in at each moment where a path-based removal would follow it.
+TEST(TreeRemoval, LinksAreNeverEnteredWhenTheyAppear) {
+  const struct {
+    const char* what;
+    const wchar_t* at;  // the step that swaps S for the link; nullptr: a link from the start
+    RemovalStep step;
+  } cases[] = {
+      {"link from the start", nullptr, RemovalStep::kListed},
+      {"after its parent was listed, before it is opened", L"", RemovalStep::kListed},
+      {"while its files are being deleted", L"S\\s1.dat", RemovalStep::kRemoved},
+      {"between the file pass and the folder pass", L"z.dat", RemovalStep::kRemoved},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring base = test::FreshFolder(), root = base + L"R\\", outside = base + L"out\\";
+    // Names the removal would meet next behind the link.
+    for (const wchar_t* file : {L"s1.dat", L"s2.dat", L"s3.dat", L"deep\\d.dat", L"z.dat"})
+      Write(outside + file, "outside");
+    for (const wchar_t* file : {L"S\\s1.dat", L"S\\s2.dat", L"S\\s3.dat", L"S\\deep\\d.dat",
+                                L"t\\t.dat", L"z.dat"})
+      Write(root + file);
+    ASSERT_TRUE(test::Link(root + L"t\\flink.dat", outside + L"s1.dat"));  // a file link
+    if (c.at == nullptr) ASSERT_TRUE(test::Swap(root + L"S", outside));
+    bool swapped = false;
+    const Recorder recorder(root, [&](const std::wstring& relative, RemovalStep step) {
+      if (c.at != nullptr && !swapped && relative == c.at && step == c.step)
+        swapped = test::Swap(root + L"S", outside);
+    });
+    Remove(root);
+    EXPECT_TRUE(c.at == nullptr || swapped);
+    for (const wchar_t* file : {L"s1.dat", L"s2.dat", L"s3.dat", L"deep\\d.dat", L"z.dat"})
+      EXPECT_EQ(test::Read(outside + file), "outside") << WideToUtf8(file);
+    EXPECT_FALSE(Exists(root + L"t\\t.dat"));
+    EXPECT_FALSE(Exists(root + L"z.dat"));
+  }
+}
+
+TEST(TreeRemoval, RootIsJudgedWhereItReallyIs) {
+  const std::wstring base = test::FreshFolder();
+  Write(base + L"out\\o.dat", "outside");
+  ASSERT_TRUE(test::Link(base + L"link", base + L"out"));
+  // A root that is a link: the link only, never what it leads to.
+  Remove(base + L"link");
+  EXPECT_EQ(test::Read(base + L"out\\o.dat"), "outside");
+  EXPECT_FALSE(DeleteAllFiles(OpenFolderForRemoval(base + L"link")));
+
+  // Through a link into the Windows folder: refused.
+  const std::wstring windows = ShellFolder(CSIDL_WINDOWS);
+  Write(windows + L"\\brim_marker\\keep.txt");
+  ASSERT_TRUE(test::Link(base + L"sys", windows));
+  Remove(base + L"sys\\brim_marker");
+  EXPECT_TRUE(Exists(windows + L"\\brim_marker\\keep.txt"));
+  test::RemoveTree(windows + L"\\brim_marker");
+
+  // Through a link to an ordinary place: removed there.
+  Write(base + L"real\\game\\g.dat");
+  ASSERT_TRUE(test::Link(base + L"via", base + L"real"));
+  Remove(base + L"via\\game");
+  EXPECT_FALSE(Exists(base + L"real\\game"));
+}
+
+// Folders that are not a game's to remove: refused by the judge, so that
+// their files survive a removal.
+TEST(TreeRemoval, JudgeRefusesWhatIsNotTheGames) {
+  const std::wstring base = test::FreshFolder();
+  ASSERT_TRUE(test::MapDrive(L'D', base));
+  const std::wstring profiles = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+  test::WriteKey(HKEY_LOCAL_MACHINE, profiles + L"S-1-5-21-9-9-9-1001",
+                 {{L"ProfileImagePath", L"C:\\users\\other"}});
+  const std::wstring profile = ShellFolder(CSIDL_PROFILE), local = ShellFolder(CSIDL_LOCAL_APPDATA);
+  const std::wstring programs = ShellFolder(CSIDL_PROGRAMS);
+  Write(L"D:\\Other\\res\\data\\init.dat", "{}");
+  Write(L"D:\\Library\\Other\\res\\data\\init.dat", "{}");
+  const std::wstring refused[] = {
+      L"", L"C:", L"C:\\", L"c", L"work\\tests", L"\\work\\tests", L"C:work", L"\\\\server\\share",
+      L"\\\\?\\C:\\work\\tests", L"\\\\.\\C:\\work\\tests", L"C:\\work\\*", L"C:\\work\\t?sts",
+      L"C:\\work\\tests:stream", L"C:\\work\\tests\\..\\..", L"C:\\work\\..\\windows", L"D:\\",
+      ShellFolder(CSIDL_SYSTEM), ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_COMMON_APPDATA),
+      ParentDirectory(profile), profile, profile + L"\\AppData", local, ShellFolder(CSIDL_APPDATA),
+      ShellFolder(CSIDL_DESKTOPDIRECTORY), ShellFolder(CSIDL_PERSONAL), profile + L"\\Downloads",
+      ShellFolder(CSIDL_MYMUSIC), ShellFolder(CSIDL_MYPICTURES), ShellFolder(CSIDL_MYVIDEO),
+      profile + L"\\Saved Games", ShellFolder(CSIDL_STARTMENU), programs,
+      ShellFolder(CSIDL_STARTUP), ShellFolder(CSIDL_TEMPLATES), ShellFolder(CSIDL_SENDTO),
+      ShellFolder(CSIDL_RECENT), ShellFolder(CSIDL_COMMON_DOCUMENTS), L"C:\\users\\Public",
+      test::Env(L"TEMP"), ComposePlatformDataPath(), local + L"\\Brimlake", L"C:\\users\\other",
+      L"C:\\users\\other\\Documents", L"C:\\users\\other\\AppData\\Roaming",
+      L"D:\\$Recycle.Bin\\S-1-5-21", L"D:\\System Volume Information", L"D:\\Windows.old\\x",
+      L"D:\\Other", L"D:\\Library",
+  };
+  for (const std::wstring& folder : refused) {
+    SCOPED_TRACE(WideToUtf8(folder));
+    // Where a mistake would cost only the test's own files, it is tried.
+    const bool tried = folder.find(L"users") != std::wstring::npos || folder.compare(0, 2, L"D:") == 0;
+    if (tried) Write(folder + L"\\judge_marker.txt");
+    EXPECT_FALSE(OpenFolderForRemoval(folder));
+    if (!tried) continue;
+    Remove(folder);
+    EXPECT_TRUE(Exists(folder + L"\\judge_marker.txt"));
+    ::DeleteFileW((folder + L"\\judge_marker.txt").c_str());
+  }
+  const std::wstring allowed[] = {
+      base + L"x", L"D:\\Lib\\G\\app", ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Brim Game",
+      programs + L"\\Brim Game", local + L"\\Brim Game", profile + L"\\Games\\G",
+      L"C:\\users\\other\\Games\\G",
+  };
+  for (const std::wstring& folder : allowed) {
+    SCOPED_TRACE(WideToUtf8(folder));
+    Write(folder + L"\\f.dat");
+    Remove(folder);
+    EXPECT_FALSE(Exists(folder));
+  }
+  // The game's own descriptor is not another installation's.
+  Write(L"D:\\Lib\\G\\app\\res\\data\\init.dat", "{}");
+  EXPECT_FALSE(OpenFolderForRemoval(L"D:\\Lib\\G"));
+  RemoveDirectoryTree(OpenFolderForRemoval(L"D:\\Lib\\G", L"D:\\Lib\\G\\app\\"));
+  EXPECT_FALSE(Exists(L"D:\\Lib\\G"));
+  test::DeleteKey(HKEY_LOCAL_MACHINE, profiles + L"S-1-5-21-9-9-9-1001");
+  test::RemoveTree(L"C:\\users\\other");
 }
 
 TEST(ShellDelete, DeletesOneFileAndNothingElse) {
-  const std::wstring base = test::FreshTestFolder();
-  Touch(base + L"game.lnk");
-  Touch(base + L"other.lnk");
-  Touch(base + L"folder.lnk\\inside.dat");
-  const struct {
-    const wchar_t* path;
-    const wchar_t* gone;  // nullptr: nothing may change
-  } cases[] = {
-      {L"game.lnk", L"game.lnk"},
-      {L"missing.lnk", nullptr},
-      {L"*.lnk", nullptr},         // wildcards are not expanded
-      {L"folder.lnk", nullptr},    // a folder is not a file
-      {L"folder.lnk\\", nullptr},
-  };
-  for (const auto& c : cases) {
-    ShellDeleteFile(base + c.path);
-    if (c.gone != nullptr) EXPECT_FALSE(test::PathExists(base + c.gone)) << WideToUtf8(c.path);
-    EXPECT_TRUE(test::PathExists(base + L"other.lnk")) << WideToUtf8(c.path);
-    EXPECT_TRUE(test::PathExists(base + L"folder.lnk\\inside.dat")) << WideToUtf8(c.path);
+  const std::wstring base = test::FreshFolder();
+  for (const wchar_t* file : {L"game.lnk", L"other.lnk", L"folder.lnk\\inside.dat", L"out\\o.lnk"})
+    Write(base + file);
+  ASSERT_TRUE(test::Link(base + L"linked.lnk", base + L"out\\o.lnk"));
+  // Nothing may change but the first.
+  for (const wchar_t* path : {L"game.lnk", L"missing.lnk", L"*.lnk", L"folder.lnk", L"folder.lnk\\",
+                              L"linked.lnk"}) {
+    ShellDeleteFile(base + path);
+    EXPECT_FALSE(Exists(base + L"game.lnk")) << WideToUtf8(path);
+    EXPECT_TRUE(Exists(base + L"other.lnk") && Exists(base + L"folder.lnk\\inside.dat") &&
+                Exists(base + L"out\\o.lnk"))
+        << WideToUtf8(path);
   }
   ShellDeleteFile(L"other.lnk");  // relative: refused
-  EXPECT_TRUE(test::PathExists(base + L"other.lnk"));
+  EXPECT_TRUE(Exists(base + L"other.lnk"));
 }

@@ -18,8 +18,8 @@
 
 namespace {
 
-using test::BoxAnswer;
-using test::FakeGame;
+using oldtest::BoxAnswer;
+using oldtest::FakeGame;
 
 constexpr DWORD kBoxTimeout = 60000;
 
@@ -32,7 +32,7 @@ struct Outcome {
 
 // Waits for the process behind `box`, then removes its file from the
 // temporary folder so that runs do not pile up copies.
-void AwaitCopy(const test::AnsweredBox& box, Outcome& outcome) {
+void AwaitCopy(const oldtest::AnsweredBox& box, Outcome& outcome) {
   if (!box.process) return;
   wchar_t image[MAX_PATH] = {};
   DWORD size = MAX_PATH;
@@ -51,15 +51,15 @@ Outcome RunUninstall(const std::wstring& program, const std::wstring& arguments,
                      BoxAnswer confirm, bool expect_closing_box) {
   Outcome outcome;
   PROCESS_INFORMATION info =
-      test::StartProcess(L"\"" + program + L"\" " + arguments, working_folder);
+      oldtest::StartProcess(L"\"" + program + L"\" " + arguments, working_folder);
   UniqueHandle first(info.hProcess);
   UniqueHandle thread(info.hThread);
 
-  test::AnsweredBox question = test::AnswerBox(caption, confirm, kBoxTimeout);
+  oldtest::AnsweredBox question = oldtest::AnswerBox(caption, confirm, kBoxTimeout);
   if (!question.found) return outcome;
   outcome.boxes.push_back(question.text);
   if (expect_closing_box) {
-    test::AnsweredBox closing = test::AnswerBox(caption, BoxAnswer::kOk, kBoxTimeout);
+    oldtest::AnsweredBox closing = oldtest::AnswerBox(caption, BoxAnswer::kOk, kBoxTimeout);
     if (closing.found) outcome.boxes.push_back(closing.text);
   }
   AwaitCopy(question, outcome);
@@ -79,9 +79,9 @@ std::string Marker(const FakeGame& game) { return "op-" + WideToUtf8(game.instal
 // start), leaving out the first `skip` of them.
 std::vector<std::string> ReportedOutcomes(const FakeGame& game, size_t skip = 0) {
   std::vector<std::string> outcomes;
-  const std::vector<test::CollectedRequest> requests = test::RequestsContaining(Marker(game));
+  const std::vector<oldtest::CollectedRequest> requests = oldtest::RequestsContaining(Marker(game));
   for (size_t i = skip; i < requests.size(); ++i) {
-    const test::CollectedRequest& request = requests[i];
+    const oldtest::CollectedRequest& request = requests[i];
     const size_t at = request.body.find("\"error\":\"");
     outcomes.push_back(at == std::string::npos
                            ? std::string("start")
@@ -96,32 +96,32 @@ std::string Descriptor(const std::string& install_name, const std::string& extra
 }
 
 void ExpectGameUntouched(const FakeGame& game) {
-  EXPECT_TRUE(test::PathExists(game.install_dir + L"data\\maps\\level1.map"));
-  EXPECT_TRUE(test::PathExists(game.install_dir + L"uninstall.exe"));
-  EXPECT_TRUE(test::PathExists(game.cache_dir + L"patch\\p1.bin"));
-  EXPECT_TRUE(test::PathExists(game.shortcut));
-  EXPECT_TRUE(test::PathExists(game.start_menu_dir));
+  EXPECT_TRUE(oldtest::PathExists(game.install_dir + L"data\\maps\\level1.map"));
+  EXPECT_TRUE(oldtest::PathExists(game.install_dir + L"uninstall.exe"));
+  EXPECT_TRUE(oldtest::PathExists(game.cache_dir + L"patch\\p1.bin"));
+  EXPECT_TRUE(oldtest::PathExists(game.shortcut));
+  EXPECT_TRUE(oldtest::PathExists(game.start_menu_dir));
 }
 
 void ExpectSurvivors(const FakeGame& game) {
   for (const std::wstring& file : game.must_survive) {
-    EXPECT_TRUE(test::PathExists(file)) << WideToUtf8(file);
+    EXPECT_TRUE(oldtest::PathExists(file)) << WideToUtf8(file);
   }
 }
 
 void ExpectRegistered(const FakeGame& game) {
-  const std::wstring key = test::UninstallKeyPath(game.install_name);
-  EXPECT_EQ(test::ReadStringValue(HKEY_LOCAL_MACHINE, key, L"UninstallString"),
+  const std::wstring key = oldtest::UninstallKeyPath(game.install_name);
+  EXPECT_EQ(oldtest::ReadStringValue(HKEY_LOCAL_MACHINE, key, L"UninstallString"),
             L"\"" + game.install_dir + L"uninstall.exe\"");
-  EXPECT_EQ(test::ReadStringValue(HKEY_LOCAL_MACHINE, key, L"DisplayVersion"), L"2.15");
-  EXPECT_EQ(test::ReadStringValue(HKEY_LOCAL_MACHINE, test::AppPathsKeyPath(game.exe_name), nullptr),
+  EXPECT_EQ(oldtest::ReadStringValue(HKEY_LOCAL_MACHINE, key, L"DisplayVersion"), L"2.15");
+  EXPECT_EQ(oldtest::ReadStringValue(HKEY_LOCAL_MACHINE, oldtest::AppPathsKeyPath(game.exe_name), nullptr),
             game.install_dir + game.exe_name);
 }
 
 class UninstallEndToEnd : public ::testing::Test {
  protected:
   void TearDown() override {
-    test::ForgetFakeGame(game_);
+    oldtest::ForgetFakeGame(game_);
     for (const wchar_t* name : {L"UNINSTALL_TEST_TERMINATE_FAILS", L"UNINSTALL_TEST_STOP_ATTEMPTS",
                                 L"UNINSTALL_TEST_STOP_PAUSE_MS"}) {
       ::SetEnvironmentVariableW(name, nullptr);
@@ -139,7 +139,7 @@ const wchar_t kDone[] = L"Demo Quest was successfully removed from your computer
 TEST_F(UninstallEndToEnd, CancelAndCloseButtonKeepEverything) {
   for (BoxAnswer answer : {BoxAnswer::kCancel, BoxAnswer::kCloseButton}) {
     SCOPED_TRACE(answer == BoxAnswer::kCancel ? "Cancel" : "close button");
-    game_ = test::InstallFakeGame();
+    game_ = oldtest::InstallFakeGame();
     const size_t earlier_reports = ReportedOutcomes(game_).size();
     const Outcome outcome = UninstallAsUser(game_, answer, /*expect_closing_box=*/false);
     EXPECT_EQ(outcome.first_exit, 0u);
@@ -155,29 +155,29 @@ TEST_F(UninstallEndToEnd, CancelAndCloseButtonKeepEverything) {
 }
 
 TEST_F(UninstallEndToEnd, OkRemovesTheGameAndOnlyTheGame) {
-  game_ = test::InstallFakeGame();
+  game_ = oldtest::InstallFakeGame();
   const Outcome outcome = UninstallAsUser(game_, BoxAnswer::kOk, /*expect_closing_box=*/true);
   EXPECT_EQ(outcome.first_exit, 0u);
   EXPECT_EQ(outcome.boxes, (std::vector<std::wstring>{kQuestion, kDone}));
   ASSERT_TRUE(outcome.copy_ended);
   EXPECT_EQ(outcome.copy_exit, 0u);
 
-  EXPECT_FALSE(test::PathExists(game_.install_dir));
-  EXPECT_FALSE(test::PathExists(game_.game_root));
-  EXPECT_FALSE(test::PathExists(game_.cache_dir));
-  EXPECT_FALSE(test::PathExists(game_.shortcut));
-  EXPECT_FALSE(test::PathExists(game_.start_menu_dir));
-  EXPECT_TRUE(test::PathExists(game_.library + L"sdk_cache\\"));
+  EXPECT_FALSE(oldtest::PathExists(game_.install_dir));
+  EXPECT_FALSE(oldtest::PathExists(game_.game_root));
+  EXPECT_FALSE(oldtest::PathExists(game_.cache_dir));
+  EXPECT_FALSE(oldtest::PathExists(game_.shortcut));
+  EXPECT_FALSE(oldtest::PathExists(game_.start_menu_dir));
+  EXPECT_TRUE(oldtest::PathExists(game_.library + L"sdk_cache\\"));
   ExpectSurvivors(game_);
-  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, test::UninstallKeyPath(game_.install_name)));
-  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, test::AppPathsKeyPath(game_.exe_name)));
+  EXPECT_FALSE(oldtest::KeyExists(HKEY_LOCAL_MACHINE, oldtest::UninstallKeyPath(game_.install_name)));
+  EXPECT_FALSE(oldtest::KeyExists(HKEY_LOCAL_MACHINE, oldtest::AppPathsKeyPath(game_.exe_name)));
   EXPECT_EQ(ReportedOutcomes(game_), (std::vector<std::string>{"start", "success"}));
 }
 
 TEST_F(UninstallEndToEnd, RunningGameIsEndedThenRemoved) {
-  game_ = test::InstallFakeGame();
+  game_ = oldtest::InstallFakeGame();
   PROCESS_INFORMATION info =
-      test::StartProcess(L"\"" + game_.install_dir + game_.exe_name + L"\"", game_.install_dir);
+      oldtest::StartProcess(L"\"" + game_.install_dir + game_.exe_name + L"\"", game_.install_dir);
   UniqueHandle running(info.hProcess);
   UniqueHandle thread(info.hThread);
   ASSERT_TRUE(running.valid());
@@ -185,18 +185,18 @@ TEST_F(UninstallEndToEnd, RunningGameIsEndedThenRemoved) {
   const Outcome outcome = UninstallAsUser(game_, BoxAnswer::kOk, /*expect_closing_box=*/true);
   EXPECT_EQ(outcome.boxes, (std::vector<std::wstring>{kQuestion, kDone}));
   EXPECT_EQ(::WaitForSingleObject(running.get(), 0), WAIT_OBJECT_0) << "game still running";
-  EXPECT_FALSE(test::PathExists(game_.install_dir));
+  EXPECT_FALSE(oldtest::PathExists(game_.install_dir));
   ExpectSurvivors(game_);
   EXPECT_EQ(ReportedOutcomes(game_), (std::vector<std::string>{"start", "success"}));
 }
 
 TEST_F(UninstallEndToEnd, GameThatCannotBeEndedKeepsEverythingAndTheEntries) {
-  game_ = test::InstallFakeGame();
+  game_ = oldtest::InstallFakeGame();
   ::SetEnvironmentVariableW(L"UNINSTALL_TEST_TERMINATE_FAILS", L"1");
   ::SetEnvironmentVariableW(L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3");
   ::SetEnvironmentVariableW(L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100");
   PROCESS_INFORMATION info =
-      test::StartProcess(L"\"" + game_.install_dir + game_.exe_name + L"\"", game_.install_dir);
+      oldtest::StartProcess(L"\"" + game_.install_dir + game_.exe_name + L"\"", game_.install_dir);
   UniqueHandle running(info.hProcess);
   UniqueHandle thread(info.hThread);
 
@@ -214,15 +214,15 @@ TEST_F(UninstallEndToEnd, GameThatCannotBeEndedKeepsEverythingAndTheEntries) {
 }
 
 TEST_F(UninstallEndToEnd, MissingOrRefusedPathRemovesNothing) {
-  game_ = test::InstallFakeGame();
-  const std::wstring program = test::ProgramFolder() + L"uninstall.exe";
+  game_ = oldtest::InstallFakeGame();
+  const std::wstring program = oldtest::ProgramFolder() + L"uninstall.exe";
   wchar_t documents[MAX_PATH] = {};
   ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, documents, CSIDL_PERSONAL, TRUE));
   const std::wstring documents_file = std::wstring(documents) + L"\\letter.txt";
-  test::WriteFileBytes(documents_file, "dear user");
+  oldtest::WriteFileBytes(documents_file, "dear user");
   // A descriptor planted in the user's Documents folder and at the drive root.
   const std::string planted = Descriptor("Planted", "");
-  test::WriteFileBytes(std::wstring(documents) + L"\\res\\data\\init.dat", planted);
+  oldtest::WriteFileBytes(std::wstring(documents) + L"\\res\\data\\init.dat", planted);
 
   struct Case {
     const char* what;
@@ -241,17 +241,17 @@ TEST_F(UninstallEndToEnd, MissingOrRefusedPathRemovesNothing) {
                                          BoxAnswer::kOk, /*expect_closing_box=*/true);
     EXPECT_EQ(outcome.boxes.size(), 2u);
     EXPECT_TRUE(outcome.copy_ended);
-    EXPECT_TRUE(test::PathExists(documents_file));
+    EXPECT_TRUE(oldtest::PathExists(documents_file));
     ExpectGameUntouched(game_);
     ExpectSurvivors(game_);
   }
-  test::RemoveTestTree(std::wstring(documents) + L"\\res");
+  oldtest::RemoveTestTree(std::wstring(documents) + L"\\res");
   ::DeleteFileW(documents_file.c_str());
 }
 
 TEST_F(UninstallEndToEnd, NamesThatLeaveTheirFolderTouchNothingOutside) {
   const std::string install_name = "Escape_NamesThatLeave";
-  game_ = test::InstallFakeGame(Descriptor(
+  game_ = oldtest::InstallFakeGame(Descriptor(
       install_name,
       ",\"shortcut_name\":\"..\\\\..\\\\..\\\\work\\\\tests\\\\victim\",\"cache_name\":\"..\","
       "\"branch_id\":\"C:\\\\work\",\"exe_name\":\"..\\\\keep.txt\""));
@@ -259,19 +259,19 @@ TEST_F(UninstallEndToEnd, NamesThatLeaveTheirFolderTouchNothingOutside) {
   EXPECT_EQ(outcome.boxes.size(), 2u);
   EXPECT_TRUE(outcome.copy_ended);
   // The installation itself goes; everything beside it stays.
-  EXPECT_FALSE(test::PathExists(game_.install_dir));
+  EXPECT_FALSE(oldtest::PathExists(game_.install_dir));
   ExpectSurvivors(game_);
-  EXPECT_TRUE(test::PathExists(game_.cache_dir + L"patch\\p1.bin"));
-  EXPECT_TRUE(test::PathExists(L"C:\\work\\tests"));
+  EXPECT_TRUE(oldtest::PathExists(game_.cache_dir + L"patch\\p1.bin"));
+  EXPECT_TRUE(oldtest::PathExists(L"C:\\work\\tests"));
 }
 
 TEST_F(UninstallEndToEnd, PlantedSystemDllsAreNeverLoaded) {
-  game_ = test::InstallFakeGame();
+  game_ = oldtest::InstallFakeGame();
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring planted = test::ProgramFolder() + L"planted\\";
+  const std::wstring planted = oldtest::ProgramFolder() + L"planted\\";
   const std::wstring markers = L"C:\\work\\markers\\";
-  test::RemoveTestTree(markers);
+  oldtest::RemoveTestTree(markers);
   for (const std::wstring& folder : {game_.install_dir, std::wstring(temp)}) {
     for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll"}) {
       ASSERT_TRUE(::CopyFileW((planted + dll).c_str(), (folder + dll).c_str(), FALSE));
@@ -279,22 +279,22 @@ TEST_F(UninstallEndToEnd, PlantedSystemDllsAreNeverLoaded) {
   }
   // Wine takes its DLL load order from the Unix environment, which the test
   // runner sets for this test alone (tests.cmake).
-  ASSERT_EQ(test::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi=n,b");
+  ASSERT_EQ(oldtest::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi=n,b");
 
   // The planted DLL is found by an ordinary load from the same folder...
   const std::wstring probe = game_.install_dir + L"load_library_probe.exe";
-  ASSERT_TRUE(::CopyFileW((test::ProgramFolder() + L"load_library_probe.exe").c_str(),
+  ASSERT_TRUE(::CopyFileW((oldtest::ProgramFolder() + L"load_library_probe.exe").c_str(),
                           probe.c_str(), FALSE));
-  EXPECT_EQ(test::RunProcess(L"\"" + probe + L"\" wininet.dll", 20000).exit_code, 0u);
-  EXPECT_TRUE(test::PathExists(markers + L"wininet.dll.loaded"));
+  EXPECT_EQ(oldtest::RunProcess(L"\"" + probe + L"\" wininet.dll", 20000).exit_code, 0u);
+  EXPECT_TRUE(oldtest::PathExists(markers + L"wininet.dll.loaded"));
   ::DeleteFileW(probe.c_str());
-  test::RemoveTestTree(markers);
+  oldtest::RemoveTestTree(markers);
 
   // ...but never by the uninstaller, in either of its two processes.
   const Outcome outcome = UninstallAsUser(game_, BoxAnswer::kOk, /*expect_closing_box=*/true);
   EXPECT_EQ(outcome.boxes.size(), 2u);
-  EXPECT_FALSE(test::PathExists(markers + L"wininet.dll.loaded"));
-  EXPECT_FALSE(test::PathExists(markers + L"iphlpapi.dll.loaded"));
+  EXPECT_FALSE(oldtest::PathExists(markers + L"wininet.dll.loaded"));
+  EXPECT_FALSE(oldtest::PathExists(markers + L"iphlpapi.dll.loaded"));
   EXPECT_EQ(ReportedOutcomes(game_), (std::vector<std::string>{"start", "success"}));
   for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll"}) {
     ::DeleteFileW((std::wstring(temp) + dll).c_str());

@@ -40,8 +40,8 @@ void RemoveSources(const std::wstring& folder) {
 
 void PlaceSources(const std::wstring& folder, const Sources& sources) {
   RemoveSources(folder);
-  if (sources.ini) test::WriteFileBytes(folder + L"brimlake.ini", sources.ini);
-  if (sources.xml) test::WriteFileBytes(folder + L"brimlake.xml", sources.xml);
+  if (sources.ini) oldtest::WriteFileBytes(folder + L"brimlake.ini", sources.ini);
+  if (sources.xml) oldtest::WriteFileBytes(folder + L"brimlake.xml", sources.xml);
   if (sources.display_version || sources.version) {
     UniqueKey key;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPlatformKey, 0, nullptr, 0, KEY_WRITE,

@@ -6,12 +6,16 @@ Windows as a folder reparse point. A test writes a request file into the
 requests folder and waits for the answer file beside it:
 
     <id>.req   UTF-8 lines: "link", Unix link path, Unix target path
+               or:          "swap", Unix folder path, Unix target path
+                            (the folder is renamed to <path>.moved and a link
+                            to the target takes its place)
                or:          "drive", drive letter, Unix target path
     <id>.done  "ok" or "error: ..."
 
 Every path must lie inside the prefix, so nothing of the host is ever linked.
 """
 import os
+import shutil
 import sys
 import time
 
@@ -28,6 +32,22 @@ def handle(prefix, lines):
         if not inside(prefix, os.path.dirname(link)) or not inside(prefix, target):
             return "error: outside the prefix"
         os.symlink(target, link)
+        return "ok"
+    if kind == "rmtree":
+        path = lines[1]
+        if not inside(prefix, os.path.dirname(path)):
+            return "error: outside the prefix"
+        if os.path.islink(path):
+            os.remove(path)
+        elif os.path.exists(path):
+            shutil.rmtree(path)  # never follows links
+        return "ok"
+    if kind == "swap":
+        folder, target = lines[1], lines[2]
+        if not inside(prefix, folder) or not inside(prefix, target):
+            return "error: outside the prefix"
+        os.rename(folder, folder + ".moved")
+        os.symlink(target, folder)
         return "ok"
     if kind == "drive":
         letter, target = lines[1].lower(), lines[2]

@@ -15,12 +15,12 @@
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) return 2;
   const std::wstring how = argv[2];
-  test::BoxAnswer answer = test::BoxAnswer::kOk;
-  if (how == L"cancel") answer = test::BoxAnswer::kCancel;
-  if (how == L"close") answer = test::BoxAnswer::kCloseButton;
+  oldtest::BoxAnswer answer = oldtest::BoxAnswer::kOk;
+  if (how == L"cancel") answer = oldtest::BoxAnswer::kCancel;
+  if (how == L"close") answer = oldtest::BoxAnswer::kCloseButton;
   const std::wstring bmp = argc > 4 ? argv[4] : L"";
   const DWORD timeout = argc > 5 ? static_cast<DWORD>(std::wcstoul(argv[5], nullptr, 10)) : 60000;
-  const test::AnsweredBox box = test::AnswerBox(argv[1], answer, timeout, bmp);
+  const oldtest::AnsweredBox box = oldtest::AnswerBox(argv[1], answer, timeout, bmp);
   if (!box.found) return 1;
   FILE* file = _wfopen(argv[3], L"ab");
   if (file != nullptr) {

@@ -31,7 +31,7 @@ int wmain(int argc, wchar_t** argv) {
   LARGE_INTEGER frequency, start, end;
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&start);
-  RemoveDirectoryTree(root);
+  RemoveDirectoryTree(OpenFolderForRemoval(root));
   ::QueryPerformanceCounter(&end);
   const double seconds =
       static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);

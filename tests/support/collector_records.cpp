@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "tests/support/test_support.h"
 
-namespace test {
+namespace oldtest {
 namespace {
 
 std::string FromHex(const std::string& hex) {
@@ -91,4 +91,4 @@ std::string UniqueMarker() {
          std::to_string(now.QuadPart) + "x" + std::to_string(++counter);
 }
 
-}  // namespace test
+}  // namespace oldtest

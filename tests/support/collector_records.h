@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace test {
+namespace oldtest {
 
 struct CollectedRequest {
   int port = 0;
@@ -38,4 +38,4 @@ int CollectorPort(const wchar_t* name);
 // A text that no other request of the run holds.
 std::string UniqueMarker();
 
-}  // namespace test
+}  // namespace oldtest

@@ -7,7 +7,7 @@
 #include "common/unique_resource.h"
 #include "tests/support/test_support.h"
 
-namespace test {
+namespace oldtest {
 namespace {
 
 std::wstring ShellFolder(int csidl) {
@@ -132,4 +132,4 @@ void ForgetFakeGame(const FakeGame& game) {
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, AppPathsKeyPath(game.exe_name).c_str());
 }
 
-}  // namespace test
+}  // namespace oldtest

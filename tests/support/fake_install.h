@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace test {
+namespace oldtest {
 
 struct FakeGame {
   std::wstring root;         // the test's own folder; nothing outside it is touched
@@ -42,4 +42,4 @@ void ForgetFakeGame(const FakeGame& game);
 std::wstring DesktopFolder();
 std::wstring StartMenuFolder();
 
-}  // namespace test
+}  // namespace oldtest

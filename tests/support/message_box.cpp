@@ -3,7 +3,7 @@
 #include <vector>
 
 
-namespace test {
+namespace oldtest {
 namespace {
 
 struct Search {
@@ -117,4 +117,4 @@ AnsweredBox AnswerBox(const std::wstring& caption, BoxAnswer answer, DWORD timeo
   return result;
 }
 
-}  // namespace test
+}  // namespace oldtest

@@ -7,7 +7,7 @@
 
 #include "common/unique_resource.h"
 
-namespace test {
+namespace oldtest {
 
 enum class BoxAnswer { kOk, kCancel, kCloseButton };
 
@@ -29,4 +29,4 @@ AnsweredBox AnswerBox(const std::wstring& caption, BoxAnswer answer, DWORD timeo
 // True when a dialog box captioned `caption` is on screen now.
 bool BoxIsShown(const std::wstring& caption);
 
-}  // namespace test
+}  // namespace oldtest

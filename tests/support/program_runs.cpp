@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "common/unique_resource.h"
 
-namespace test {
+namespace oldtest {
 namespace {
 
 struct WindowSearch {
@@ -119,4 +119,4 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& command_line) {
   return arguments;
 }
 
-}  // namespace test
+}  // namespace oldtest

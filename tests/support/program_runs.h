@@ -9,7 +9,7 @@
 
 #include "tests/support/test_support.h"
 
-namespace test {
+namespace oldtest {
 
 struct WatchedRun {
   ProcessRun run;
@@ -51,4 +51,4 @@ class LaunchRecord {
 // The arguments of a command line as the runtime splits them.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& command_line);
 
-}  // namespace test
+}  // namespace oldtest

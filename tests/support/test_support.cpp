@@ -7,7 +7,7 @@
 #include "common/text.h"
 #include "common/unique_resource.h"
 
-namespace test {
+namespace oldtest {
 namespace {
 
 std::wstring WithBackslash(std::wstring path) {
@@ -203,4 +203,4 @@ ProcessRun RunProcess(const std::wstring& command_line, DWORD timeout_ms,
   return run;
 }
 
-}  // namespace test
+}  // namespace oldtest

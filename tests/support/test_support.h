@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace test {
+namespace oldtest {
 
 // The folder of the running test program (C:\bin\), with a trailing backslash.
 std::wstring ProgramFolder();
@@ -62,4 +62,4 @@ ProcessRun RunProcess(const std::wstring& command_line, DWORD timeout_ms,
 PROCESS_INFORMATION StartProcess(const std::wstring& command_line,
                                  const std::wstring& working_folder = L"");
 
-}  // namespace test
+}  // namespace oldtest

@@ -1,0 +1,99 @@
+#include "cleanup/folder_for_removal.h"
+
+#include "cleanup/native_files.h"
+#include "cleanup/removal_safety.h"
+
+namespace {
+
+constexpr wchar_t kDescriptor[] = L"res\\data\\init.dat";
+
+// Opens an existing entry to look at it only, links followed.
+UniqueFileHandle OpenToLook(const std::wstring& absolute_path) {
+  return UniqueFileHandle(::CreateFileW(ExtendedPath(absolute_path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+}
+
+struct Identity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool known = false;
+  bool operator==(const Identity& other) const {
+    return known && other.known && volume == other.volume && high == other.high &&
+           low == other.low;
+  }
+};
+
+Identity IdentityOf(HANDLE handle) {
+  Identity identity;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::GetFileInformationByHandle(handle, &info))
+    return identity;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+  return identity;
+}
+
+// Whether the open folder `folder` is `parent` plus its last component: a
+// link the system opened through to its target (Wine) is not.
+bool OpensItself(const std::wstring& absolute_path, const std::wstring& name) {
+  const size_t slash = absolute_path.find_last_of(L'\\');
+  if (slash == std::wstring::npos || slash + 1 >= absolute_path.size()) return false;
+  std::wstring parent = absolute_path.substr(0, slash);
+  if (parent.size() == 2 && parent[1] == L':') parent += L'\\';
+  const UniqueFileHandle parent_handle = OpenToLook(parent);
+  if (!parent_handle) return false;
+  return IsChildName(name, EntryName(parent_handle.get()), absolute_path.substr(slash + 1));
+}
+
+// Whether `folder` holds an install descriptor at its top, or one of its
+// subfolders does, that is not the one of the installation `own`.
+bool HoldsAnotherInstallation(HANDLE folder, const Identity& own) {
+  if (OpenChildToLook(folder, kDescriptor) && !(IdentityOf(folder) == own)) return true;
+  std::vector<FolderEntry> entries;
+  if (!ListFolderEntries(folder, entries)) return true;  // cannot tell: not ours to remove
+  for (const FolderEntry& entry : entries) {
+    if (!entry.folder) continue;
+    if (!OpenChildToLook(folder, entry.name + L"\\" + kDescriptor)) continue;
+    const UniqueFileHandle child = OpenChildToLook(folder, entry.name);
+    if (!(IdentityOf(child.get()) == own)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
+                                      const std::wstring& own_installation) {
+  FolderForRemoval result;
+  const std::wstring path = AbsolutePath(folder);
+  if (path.empty()) return result;
+  UniqueFileHandle handle(::CreateFileW(
+      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return result;
+  const DWORD attributes = EntryAttributes(handle.get());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return result;
+  const std::wstring name = EntryName(handle.get());
+  if (!OpensItself(path, name)) return result;
+  const std::wstring final_path = FinalPathOf(handle.get());
+  // Judged where it really is and, adding refusals only, as it was named.
+  if (final_path.empty() || !IsRemovableLocation(final_path) || !IsRemovableLocation(path))
+    return result;
+  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!link) {
+    Identity own;
+    if (!own_installation.empty()) {
+      const std::wstring own_path = AbsolutePath(own_installation);
+      if (!own_path.empty()) own = IdentityOf(OpenToLook(own_path).get());
+    }
+    if (HoldsAnotherInstallation(handle.get(), own)) return result;
+  }
+  result.kind_ = link ? FolderForRemoval::Kind::kLink : FolderForRemoval::Kind::kFolder;
+  result.handle_ = std::move(handle);
+  result.name_ = name;
+  result.path_ = final_path;
+  return result;
+}

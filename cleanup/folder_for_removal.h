@@ -1,0 +1,54 @@
+#pragma once
+// A folder opened for removal: judged once, by its handle, and from then on
+// reached only through that handle.
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/unique_resource.h"
+
+class FolderForRemoval {
+ public:
+  enum class Kind {
+    kRefused,  // nothing may be done to it
+    kFolder,   // a folder to empty and remove
+    kLink,     // a link to remove as a link, never entered
+  };
+
+  FolderForRemoval() = default;
+  FolderForRemoval(FolderForRemoval&&) = default;
+  FolderForRemoval& operator=(FolderForRemoval&&) = default;
+
+  Kind kind() const { return kind_; }
+  explicit operator bool() const { return kind_ != Kind::kRefused; }
+  // Open without delete sharing; invalid when refused.
+  HANDLE handle() const { return handle_.get(); }
+  // Below the volume's root ("\Games\X"): what its entries' names extend.
+  const std::wstring& name() const { return name_; }
+  // Where it is ("C:\Games\X"), for the removal's report of what it did.
+  const std::wstring& path() const { return path_; }
+  // Closes the handle (a folder marked for deletion goes now).
+  void Close() { handle_.reset(); }
+
+ private:
+  friend FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
+                                               const std::wstring& own_installation);
+  Kind kind_ = Kind::kRefused;
+  UniqueFileHandle handle_;
+  std::wstring name_;
+  std::wstring path_;
+};
+
+// Opens `folder` for removal without following a link at its last
+// component, and judges it by what the handle shows: refused unless it is an
+// absolute path (drive letter or share) with no wildcard, stream or device
+// form, that opens as a folder (or a link to remove as a link) whose real
+// place and named place pass IsRemovableLocation and that holds no other game's install
+// descriptor (res\data\init.dat) at its top or one level down; the
+// descriptor of `own_installation` (the game's installation folder, may be
+// "") is the one allowed. A link that the system can only open through to its
+// target (Wine) is refused: deleting through that handle would delete the
+// target.
+FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
+                                      const std::wstring& own_installation = L"");

@@ -1,0 +1,210 @@
+#include "cleanup/native_files.h"
+
+#include <winternl.h>
+
+#include <memory>
+
+namespace {
+
+// Native values that not every header set spells.
+constexpr ULONG kDirectoryFile = 0x00000001;
+constexpr ULONG kSynchronousIo = 0x00000020;
+constexpr ULONG kNonDirectoryFile = 0x00000040;
+constexpr ULONG kOpenForBackup = 0x00004000;
+constexpr ULONG kOpenReparsePoint = 0x00200000;
+constexpr int kFileDirectoryInformation = 1;
+constexpr int kFileBasicInformation = 4;
+constexpr int kFileNameInformation = 9;
+constexpr int kFileDispositionInformation = 13;
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
+constexpr LONG kStatusNoMoreFiles = static_cast<LONG>(0x80000006);
+
+struct DirectoryInformation {
+  ULONG next_entry_offset;
+  ULONG file_index;
+  LARGE_INTEGER times[4];
+  LARGE_INTEGER end_of_file;
+  LARGE_INTEGER allocation_size;
+  ULONG attributes;
+  ULONG name_length;  // bytes
+  WCHAR name[1];
+};
+
+struct BasicInformation {
+  LARGE_INTEGER times[4];
+  ULONG attributes;
+};
+
+using NtOpenFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                  ULONG, ULONG);
+using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                            ULONG, int, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+
+struct NativeCalls {
+  NtOpenFileFn open_file = nullptr;
+  NtQueryDirectoryFileFn query_directory = nullptr;
+  NtQueryInformationFileFn query_information = nullptr;
+  NtSetInformationFileFn set_information = nullptr;
+};
+
+template <typename F>
+F Lookup(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// ntdll is mapped into every process before any of our code runs, so it is
+// looked up rather than imported: nothing can be planted in its place.
+const NativeCalls& Native() {
+  static const NativeCalls calls = [] {
+    NativeCalls found;
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return found;
+    found.open_file = Lookup<NtOpenFileFn>(ntdll, "NtOpenFile");
+    found.query_directory = Lookup<NtQueryDirectoryFileFn>(ntdll, "NtQueryDirectoryFile");
+    found.query_information = Lookup<NtQueryInformationFileFn>(ntdll, "NtQueryInformationFile");
+    found.set_information = Lookup<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
+    return found;
+  }();
+  return calls;
+}
+
+// Test build only: a folder of this name cannot be listed, which Wine as
+// root never shows.
+bool ListingRefusedForTests(HANDLE folder) {
+#if defined(UNINSTALL_TEST_BUILD)
+  wchar_t refused[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"UNINSTALL_TEST_UNLISTABLE", refused, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::wstring name = EntryName(folder);
+  return name.size() > length && name[name.size() - length - 1] == L'\\' &&
+         name.compare(name.size() - length, length, refused) == 0;
+#else
+  (void)folder;
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  const NativeCalls& nt = Native();
+  if (nt.query_directory == nullptr || ListingRefusedForTests(folder)) return false;
+  // One call fills the buffer with as many entries as fit: the listing of a
+  // folder of 20,000 files takes a few dozen calls.
+  constexpr ULONG kBufferSize = 64 * 1024;
+  std::unique_ptr<ULONGLONG[]> buffer(new ULONGLONG[kBufferSize / sizeof(ULONGLONG)]);
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IO_STATUS_BLOCK io = {};
+    const LONG status = nt.query_directory(folder, nullptr, nullptr, nullptr, &io, buffer.get(),
+                                           kBufferSize, kFileDirectoryInformation,
+                                           /*ReturnSingleEntry=*/FALSE, nullptr, restart);
+    if (status == kStatusNoMoreFiles) return true;
+    if (status < 0) return false;
+    const BYTE* at = reinterpret_cast<const BYTE*>(buffer.get());
+    for (;;) {
+      const auto* info = reinterpret_cast<const DirectoryInformation*>(at);
+      FolderEntry entry;
+      entry.name.assign(info->name, info->name_length / sizeof(WCHAR));
+      entry.folder = (info->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
+      if (info->next_entry_offset == 0) break;
+      at += info->next_entry_offset;
+    }
+  }
+}
+
+namespace {
+
+UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                              ULONG share, ULONG options) {
+  const NativeCalls& nt = Native();
+  if (nt.open_file == nullptr || name.empty() || name.size() > 32767) return UniqueFileHandle();
+  UNICODE_STRING object_name;
+  object_name.Buffer = const_cast<PWSTR>(name.c_str());
+  object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  object_name.MaximumLength = object_name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  HANDLE handle = nullptr;
+  IO_STATUS_BLOCK io = {};
+  if (nt.open_file(&handle, access, &attributes, &io, share, options) < 0 || handle == nullptr)
+    return UniqueFileHandle();
+  return UniqueFileHandle(handle);
+}
+
+}  // namespace
+
+UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative) {
+  return OpenRelative(parent, relative, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      kSynchronousIo | kOpenForBackup);
+}
+
+UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind kind) {
+  const bool folder = kind == EntryKind::kFolder;
+  const ACCESS_MASK access =
+      DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0);
+  // A file may be deleted while others still read it, as DeleteFileW allows.
+  const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | (folder ? 0 : FILE_SHARE_DELETE);
+  const ULONG options = kSynchronousIo | kOpenForBackup | kOpenReparsePoint |
+                        (folder ? kDirectoryFile : kNonDirectoryFile);
+  return OpenRelative(parent, name, access, share, options);
+}
+
+std::wstring EntryName(HANDLE entry) {
+  const NativeCalls& nt = Native();
+  if (nt.query_information == nullptr) return {};
+  // FILE_NAME_INFORMATION: a byte count, then the name.
+  ULONG size = 1024;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::unique_ptr<ULONG[]> buffer(new ULONG[size / sizeof(ULONG) + 1]);
+    IO_STATUS_BLOCK io = {};
+    const LONG status =
+        nt.query_information(entry, &io, buffer.get(), size, kFileNameInformation);
+    const ULONG bytes = buffer[0];
+    if (status == kStatusBufferOverflow && bytes < 0x10000) {
+      size = bytes + sizeof(ULONG) + sizeof(WCHAR);
+      continue;
+    }
+    if (status < 0 || bytes > size - sizeof(ULONG)) return {};
+    return std::wstring(reinterpret_cast<const wchar_t*>(buffer.get() + 1), bytes / sizeof(WCHAR));
+  }
+  return {};
+}
+
+DWORD EntryAttributes(HANDLE entry) {
+  const NativeCalls& nt = Native();
+  BasicInformation info = {};
+  IO_STATUS_BLOCK io = {};
+  if (nt.query_information == nullptr ||
+      nt.query_information(entry, &io, &info, sizeof(info), kFileBasicInformation) < 0)
+    return INVALID_FILE_ATTRIBUTES;
+  return info.attributes;
+}
+
+bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name,
+                 const std::wstring& name) {
+  if (parent_name.empty() || name.empty()) return false;
+  // The volume's root is named "\" itself.
+  const size_t separator = parent_name.back() == L'\\' ? 0 : 1;
+  if (entry_name.size() != parent_name.size() + separator + name.size()) return false;
+  if (separator == 1 && entry_name[parent_name.size()] != L'\\') return false;
+  return ::CompareStringOrdinal(entry_name.c_str(), static_cast<int>(parent_name.size()),
+                                parent_name.c_str(), static_cast<int>(parent_name.size()),
+                                TRUE) == CSTR_EQUAL &&
+         ::CompareStringOrdinal(entry_name.c_str() + parent_name.size() + separator,
+                                static_cast<int>(name.size()), name.c_str(),
+                                static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool MarkForDeletion(HANDLE entry) {
+  const NativeCalls& nt = Native();
+  if (nt.set_information == nullptr) return false;
+  BOOLEAN delete_file = TRUE;  // FILE_DISPOSITION_INFORMATION
+  IO_STATUS_BLOCK io = {};
+  return nt.set_information(entry, &io, &delete_file, sizeof(delete_file),
+                            kFileDispositionInformation) >= 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Entries reached through open folder handles, on the system's native file
+// calls: once a folder is open, nothing below it is found again by a path
+// string, so a folder renamed or replaced by a link cannot redirect what is
+// opened or deleted.
+//
+// Wine opens the target of a link whatever the flags say, and deleting
+// through such a handle deletes the target. So an entry counts as itself only
+// when its handle's own name is its parent's name plus its listed name; a
+// handle that names another place is never deleted through.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/unique_resource.h"
+
+struct FolderEntry {
+  std::wstring name;
+  bool folder = false;  // as the listing shows it
+};
+
+enum class EntryKind { kFile, kFolder };
+
+// Replaces `entries` with the entries of the open folder `folder` but "." and
+// "..", in the order the file system yields them. False when the folder
+// cannot be listed.
+bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries);
+
+// Opens the entry `name` of the open folder `parent` for deletion, and a
+// folder for listing too, without following a link at `name` where the
+// system allows it. A folder is opened without delete sharing, so that on
+// Windows nobody can rename or replace it while it is held. Invalid on
+// failure, and when `kind` does not match what is there.
+UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind kind);
+
+// Opens the entry at `relative` (one or more components) below the open
+// folder `parent` only to look at it, links followed; invalid when absent.
+UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative);
+
+// The name of an open entry below its volume's root, as "\Games\X"; "" when
+// the system cannot tell.
+std::wstring EntryName(HANDLE entry);
+
+// The attributes of an open entry; INVALID_FILE_ATTRIBUTES on failure.
+DWORD EntryAttributes(HANDLE entry);
+
+// Whether `entry_name` is `parent_name` followed by the component `name`
+// (case-insensitive): the handle is the entry itself, not a place it leads to.
+bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name,
+                 const std::wstring& name);
+
+// Marks the open entry to be deleted when its last handle closes; a folder
+// must be empty by then. True when the system accepted it (false for a
+// read-only file, a folder that is not empty, ...).
+bool MarkForDeletion(HANDLE entry);
