@@ -45,13 +45,15 @@ bool RunRelocationStage(const LaunchOptions& /*options*/) {
   }
   ::Sleep(50);
 
+  // The program's own folder is the installation: its entries are the ones
+  // that name it.
   const std::wstring own_directory = GetModuleDirectory();
-  LoadGameProfile(own_directory + L"\\");
+  GameProfile.install_dir = own_directory + L"\\";
+  (void)LoadGameProfile(GameProfile.install_dir);
   DeleteRegistrationKeys();
 
   if (!RelaunchCopy(copy_path, own_directory)) {
     // The game must not stay installed but unregistered.
-    GameProfile.install_dir = own_directory + L"\\";
     (void)RestoreRegistrationKeys();
     (void)::DeleteFileW(copy_path.c_str());
   }

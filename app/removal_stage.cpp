@@ -33,7 +33,7 @@ bool RunRemovalStage(const LaunchOptions& /*options*/) {
 
   GameProfile.install_dir += L"\\";
   // Without a readable descriptor nothing says that the folder is a game's:
-  // the user is still asked, but nothing is removed.
+  // the user is still asked, but nothing is removed and the user is told so.
   const bool descriptor_read = LoadGameProfile(GameProfile.install_dir);
 
   (void)TelemetryClient::Report(kStartEvent);
@@ -62,10 +62,23 @@ bool RunRemovalStage(const LaunchOptions& /*options*/) {
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
-  if (descriptor_read) RemoveInstallation();
+  if (descriptor_read && RemoveInstallation()) {
+    (void)TelemetryClient::Report(kSuccessEvent);
+    ShowBox(FormatWide(L"%s was successfully removed from your computer.", game), caption,
+            MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
 
-  (void)TelemetryClient::Report(kSuccessEvent);
-  ShowBox(FormatWide(L"%s was successfully removed from your computer.", game), caption,
-          MB_OK | MB_ICONINFORMATION);
+  // The game is still there: it stays registered, and the user is told.
+  (void)TelemetryClient::Report(descriptor_read ? kIncompleteEvent : kUnreadableDescriptorEvent);
+  (void)RestoreRegistrationKeys();
+  ShowBox(descriptor_read
+              ? FormatWide(L"%s could not be removed completely. Close any program that uses its "
+                           L"files, then try uninstall again.",
+                           game)
+              : FormatWide(L"The game in %s could not be removed: its install information "
+                           L"(res\\data\\init.dat) could not be read.",
+                           GameProfile.install_dir.c_str()),
+          caption, MB_OK | MB_ICONWARNING);
   return false;
 }

@@ -60,14 +60,17 @@ void RemoveSharedCache(const std::wstring& install_dir) {
 }
 
 // The folder above an installation folder named exactly "app", or "" when
-// there is no separate game root.
+// there is no separate game root (a drive root or a protected folder above
+// "app" is none).
 std::wstring GameRootFolder(const std::wstring& install_dir) {
   std::wstring folder = install_dir;
   while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   const size_t slash = folder.find_last_of(L"\\/");
   if (slash == std::wstring::npos || folder.compare(slash + 1, std::wstring::npos, L"app") != 0)
     return {};
-  return ParentDirectory(folder);
+  const std::wstring parent = ParentDirectory(folder);
+  const std::wstring resolved = AbsolutePath(parent);
+  return !resolved.empty() && IsRemovableLocation(resolved) ? parent : std::wstring();
 }
 
 void RemoveInstallFolders(const std::wstring& install_dir) {
@@ -86,12 +89,25 @@ void RemoveStartMenuFolder() {
   RemoveTree(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
 }
 
+// Whether `folder` is there, a drive root included (which a listing does
+// not show).
+bool IsFolderThere(const std::wstring& folder) {
+  const std::wstring path = AbsolutePath(folder);
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES
+                                        : ::GetFileAttributesW(ExtendedPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
-void RemoveInstallation() {
+bool RemoveInstallation() {
   const std::wstring install_dir = GameProfile.install_dir;
   RemoveDesktopShortcut();
   RemoveSharedCache(install_dir);
   RemoveInstallFolders(install_dir);
   RemoveStartMenuFolder();
+  // Gone means an installation folder that was named and is not there now.
+  const std::wstring game_root = GameRootFolder(install_dir);
+  return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir) &&
+         (game_root.empty() || !IsFolderThere(game_root));
 }

@@ -6,9 +6,11 @@
 // game's folder in the shared cache, the installation folder, the game root
 // folder above it, and the game's program folder in the Start menu. Every
 // step is independent and silent; what cannot be removed stays. A step whose
-// name from the descriptor is not a plain name (IsPlainName), whose folder is
-// not a safe removal target (IsSafeRemovalTarget), or whose shell folder
-// cannot be queried does nothing. The game root is the parent of the
-// installation folder only when the installation folder's own name is
-// exactly "app".
-void RemoveInstallation();
+// name from the descriptor is not a plain name (IsPlainName), whose folder
+// its judge refuses (OpenFolderForRemoval), or whose shell folder cannot be
+// queried does nothing; the shared cache is looked at only below a library
+// folder (two above the installation folder) that is an ordinary folder. The
+// game root is the parent of the installation folder only when the
+// installation folder's own name is exactly "app". Returns whether the
+// installation folder and the game root are gone afterwards.
+bool RemoveInstallation();

@@ -49,7 +49,12 @@ bool LoadGameProfile(const std::wstring& directory) {
 
   Json::Value root;
   Json::Reader reader;
-  if (!reader.parse(document, root)) return false;
+  try {
+    if (!reader.parse(document, root)) return false;
+  } catch (...) {
+    // The parser throws past its nesting limit: as unreadable as a syntax error.
+    return false;
+  }
   if (!root.isObject()) return false;
 
   TakeString(root, "game_name", GameProfile.game_name);

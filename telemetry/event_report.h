@@ -19,12 +19,17 @@ struct ReportEvent {
   std::string key_function;  // "start" or "finish"
 };
 
-// The four events of the removal stage: the start, then one of the others.
+// The events of the removal stage: the start, then one of the others. The
+// last two say that the user confirmed but the game is still there.
 inline const ReportEvent kStartEvent{"80018", 0, "", "uninstall", "start"};
 inline const ReportEvent kCancelledEvent{"80015", 101, "cancelled_by_user", "uninstall", "finish"};
 inline const ReportEvent kResidualProcessEvent{"80015", 100, "residual_process", "uninstall",
                                                "finish"};
 inline const ReportEvent kSuccessEvent{"80015", 0, "success", "uninstall", "finish"};
+inline const ReportEvent kIncompleteEvent{"80015", 102, "incomplete_removal", "uninstall",
+                                          "finish"};
+inline const ReportEvent kUnreadableDescriptorEvent{"80015", 103, "unreadable_descriptor",
+                                                    "uninstall", "finish"};
 
 // The machine and game values that every report carries besides the event,
 // all as UTF-8.

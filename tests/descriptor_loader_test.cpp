@@ -1,139 +1,105 @@
+// The install descriptor read into the game profile: members, defaults, text
+// forms, and documents that leave every field at its start value.
+
 #include "profile/descriptor_loader.h"
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
 #include "profile/game_profile.h"
-#include "tests/support/test_support.h"
+#include "tests/support/harness.h"
 
 namespace {
 
-// Writes `document` as the descriptor of a fresh installation folder and
-// loads it into a reset GameProfile; returns the loader's result.
-bool LoadDescriptor(const std::string& document) {
-  const std::wstring folder = oldtest::FreshTestFolder();
-  oldtest::WriteFileBytes(folder + L"res\\data\\init.dat", document);
-  ResetGameProfile();
-  return LoadGameProfile(folder);
-}
+using Field = std::wstring GameProfileRecord::*;
+using Fields = std::vector<std::pair<Field, std::wstring>>;
 
-void ExpectStartValues() {
-  EXPECT_EQ(GameProfile.game_name, L"");
-  EXPECT_EQ(GameProfile.cache_name, L"");
-  EXPECT_EQ(GameProfile.exe_name, L"");
-  EXPECT_EQ(GameProfile.install_name, L"");
-  EXPECT_EQ(GameProfile.uninstall_name, L"uninstall.exe");
-}
-
-const char kFullDescriptor[] =
+const std::string kFull =
     "{\"game_name\":\"Demo\",\"shortcut_name\":\"Demo Shortcut\",\"cache_name\":\"cache\","
     "\"branch_id\":\"7\",\"install_name\":\"DemoGame\",\"exe_name\":\"demo.exe\",\"ver\":\"15\","
-    "\"version\":\"2\",\"uninstall_name\":\"un.exe\",\"info_about\":\"https://a.example/\","
-    "\"publisher\":\"Pub\",\"help_link\":\"https://h.example/\",\"op_id\":\"op\","
-    "\"game_id\":\"1234\",\"install_dir\":\"C:\\\\evil\"}";
+    "\"version\":\"2\",\"uninstall_name\":\"un.exe\",\"info_about\":\"https://a/\","
+    "\"publisher\":\"Pub\",\"help_link\":\"https://h/\",\"op_id\":\"op\",\"game_id\":\"1234\","
+    "\"install_dir\":\"C:\\\\evil\"}";
+const Fields kFullFields = {
+    {&GameProfileRecord::game_name, L"Demo"},       {&GameProfileRecord::shortcut_name, L"Demo Shortcut"},
+    {&GameProfileRecord::cache_name, L"cache"},     {&GameProfileRecord::branch_id, L"7"},
+    {&GameProfileRecord::install_name, L"DemoGame"}, {&GameProfileRecord::exe_name, L"demo.exe"},
+    {&GameProfileRecord::ver, L"15"},               {&GameProfileRecord::version, L"2"},
+    {&GameProfileRecord::uninstall_name, L"un.exe"}, {&GameProfileRecord::info_about, L"https://a/"},
+    {&GameProfileRecord::publisher, L"Pub"},        {&GameProfileRecord::help_link, L"https://h/"},
+    {&GameProfileRecord::op_id, L"op"},             {&GameProfileRecord::game_id, L"1234"}};
+const Fields kDemo = {{&GameProfileRecord::game_name, L"Demo"},
+                      {&GameProfileRecord::exe_name, L"demo.exe"},
+                      {&GameProfileRecord::cache_name, L"sdk_cache"}};
 
 }  // namespace
 
-TEST(Descriptor, AllMembersLoad) {
-  LoadDescriptor(kFullDescriptor);
-  EXPECT_EQ(GameProfile.game_name, L"Demo");
-  EXPECT_EQ(GameProfile.shortcut_name, L"Demo Shortcut");
-  EXPECT_EQ(GameProfile.cache_name, L"cache");
-  EXPECT_EQ(GameProfile.branch_id, L"7");
-  EXPECT_EQ(GameProfile.install_name, L"DemoGame");
-  EXPECT_EQ(GameProfile.exe_name, L"demo.exe");
-  EXPECT_EQ(GameProfile.ver, L"15");
-  EXPECT_EQ(GameProfile.version, L"2");
-  EXPECT_EQ(GameProfile.uninstall_name, L"un.exe");
-  EXPECT_EQ(GameProfile.info_about, L"https://a.example/");
-  EXPECT_EQ(GameProfile.publisher, L"Pub");
-  EXPECT_EQ(GameProfile.help_link, L"https://h.example/");
-  EXPECT_EQ(GameProfile.op_id, L"op");
-  EXPECT_EQ(GameProfile.game_id, L"1234");
-  // The installation folder never comes from the descriptor.
-  EXPECT_EQ(GameProfile.install_dir, L"");
-}
-
-TEST(Descriptor, UnreadableDocumentsLeaveStartValues) {
+TEST(Descriptor, EachDocumentGivesItsFieldsAndNothingElse) {
   const struct {
     const char* what;
     std::string document;
+    bool loaded;
+    Fields fields;  // every other field keeps its start value
   } cases[] = {
-      {"empty file", ""},
-      {"not JSON", "game_name=Demo"},
-      {"root is an array", "[{\"game_name\":\"Demo\"}]"},
-      {"root is a string", "\"Demo\""},
-      {"byte-order mark", "\xEF\xBB\xBF{\"game_name\":\"Demo\"}"},
-      {"object closes past 4,095 bytes",
-       "{\"game_name\":\"Demo\",\"pad\":\"" + std::string(5000, 'x') + "\"}"},
-      {"NUL before the object closes", std::string("{\"game_name\":\"Demo\"\0}", 21)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_FALSE(LoadDescriptor(c.document));
-    ExpectStartValues();
-  }
-}
-
-TEST(Descriptor, MissingFileOrFolderWithoutBackslash) {
-  const std::wstring folder = oldtest::FreshTestFolder();
-  ResetGameProfile();
-  EXPECT_FALSE(LoadGameProfile(folder));
-  ExpectStartValues();
-
-  oldtest::WriteFileBytes(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
-  ResetGameProfile();
-  LoadGameProfile(folder + L"game");  // names "gameres\data\init.dat"
-  ExpectStartValues();
-  LoadGameProfile(folder + L"game\\");
-  EXPECT_EQ(GameProfile.game_name, L"Demo");
-}
-
-TEST(Descriptor, MemberTypesAndDefaults) {
-  EXPECT_TRUE(LoadDescriptor("{}"));
-  EXPECT_EQ(GameProfile.cache_name, L"sdk_cache");
-  EXPECT_EQ(GameProfile.uninstall_name, L"uninstall.exe");
-  EXPECT_EQ(GameProfile.game_name, L"");
-
-  LoadDescriptor(
-      "{\"cache_name\":\"\",\"uninstall_name\":\"\",\"game_id\":1234,\"op_id\":null,"
-      "\"exe_name\":[\"a.exe\"],\"publisher\":{\"x\":\"y\"},\"ver\":true,\"game_name\":\"G\"}");
-  EXPECT_EQ(GameProfile.cache_name, L"sdk_cache");
-  EXPECT_EQ(GameProfile.uninstall_name, L"");
-  EXPECT_EQ(GameProfile.game_id, L"");
-  EXPECT_EQ(GameProfile.op_id, L"");
-  EXPECT_EQ(GameProfile.exe_name, L"");
-  EXPECT_EQ(GameProfile.publisher, L"");
-  EXPECT_EQ(GameProfile.ver, L"");
-  EXPECT_EQ(GameProfile.game_name, L"G");
-
-  LoadDescriptor("{\"cache_name\":5}");
-  EXPECT_EQ(GameProfile.cache_name, L"sdk_cache");
-}
-
-TEST(Descriptor, TextFormsThatStillLoad) {
-  const struct {
-    const char* what;
-    std::string document;
-  } cases[] = {
-      {"CR LF line ends", "{\r\n  \"game_name\": \"Demo\",\r\n  \"exe_name\": \"demo.exe\"\r\n}\r\n"},
-      {"comments", "// installer output\n{ /* name */ \"game_name\": \"Demo\", // exe\n"
-                   "\"exe_name\": \"demo.exe\" }"},
-      {"text after the object", "{\"game_name\":\"Demo\",\"exe_name\":\"demo.exe\"} trailing"},
-      // 4,095 bytes after CR LF is read as LF: the object closes within them.
+      {"all members; install_dir never comes from it", kFull, true, kFullFields},
+      {"empty object: only the cache default", "{}", true, {{&GameProfileRecord::cache_name, L"sdk_cache"}}},
+      {"members that are not strings, empty strings",
+       "{\"cache_name\":\"\",\"uninstall_name\":\"\",\"game_id\":1234,\"op_id\":null,"
+       "\"exe_name\":[\"a.exe\"],\"publisher\":{\"x\":\"y\"},\"ver\":true,\"game_name\":\"G\"}",
+       true,
+       {{&GameProfileRecord::cache_name, L"sdk_cache"}, {&GameProfileRecord::uninstall_name, L""},
+        {&GameProfileRecord::game_name, L"G"}}},
+      {"cache name a number", "{\"cache_name\":5}", true, {{&GameProfileRecord::cache_name, L"sdk_cache"}}},
+      {"CR LF line ends", "{\r\n  \"game_name\": \"Demo\",\r\n  \"exe_name\": \"demo.exe\"\r\n}\r\n",
+       true, kDemo},
+      {"comments", "// installer\n{ /* n */ \"game_name\": \"Demo\", // e\n\"exe_name\": \"demo.exe\" }",
+       true, kDemo},
+      {"text after the object", "{\"game_name\":\"Demo\",\"exe_name\":\"demo.exe\"} trailing", true,
+       kDemo},
+      // 4,095 bytes once CR LF is read as LF: the object closes within them.
       {"CR LF document near the limit",
        "{\"exe_name\":\"demo.exe\",\r\n\"game_name\":\"Demo\",\"pad\":\"" + std::string(4040, 'x') +
-           "\"}"},
+           "\"}",
+       true, kDemo},
+      {"non-ASCII text, escaped NUL",
+       "{\"game_name\":\"\xE6\xB8\xB8\xE6\x88\x8F \xC3\xA9\",\"exe_name\":\"a\\u0000b.exe\"}", true,
+       {{&GameProfileRecord::game_name, L"\u6E38\u620F \u00E9"}, {&GameProfileRecord::exe_name, L"a"},
+        {&GameProfileRecord::cache_name, L"sdk_cache"}}},
+      {"empty file", "", false, {}},
+      {"not JSON", "game_name=Demo", false, {}},
+      {"root is an array", "[{\"game_name\":\"Demo\"}]", false, {}},
+      {"root is a string", "\"Demo\"", false, {}},
+      {"byte-order mark", "\xEF\xBB\xBF{\"game_name\":\"Demo\"}", false, {}},
+      {"object closes past 4,095 bytes",
+       "{\"game_name\":\"Demo\",\"pad\":\"" + std::string(5000, 'x') + "\"}", false, {}},
+      {"NUL before the object closes", std::string("{\"game_name\":\"Demo\"\0}", 21), false, {}},
+      {"nesting past the parser's limit", std::string(4000, '['), false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    LoadDescriptor(c.document);
-    EXPECT_EQ(GameProfile.game_name, L"Demo");
-    EXPECT_EQ(GameProfile.exe_name, L"demo.exe");
+    const std::wstring folder = test::FreshFolder();
+    test::Write(folder + L"res\\data\\init.dat", c.document);
+    ResetGameProfile();
+    EXPECT_EQ(LoadGameProfile(folder), c.loaded);
+    GameProfileRecord expected;
+    for (const auto& [field, value] : c.fields) expected.*field = value;
+    for (const auto& [field, value] : kFullFields) {
+      EXPECT_EQ(WideToUtf8(GameProfile.*field), WideToUtf8(expected.*field)) << WideToUtf8(value);
+    }
+    EXPECT_EQ(GameProfile.install_dir, L"");
   }
 }
 
-TEST(Descriptor, NonAsciiAndEscapedNul) {
-  LoadDescriptor("{\"game_name\":\"\xE6\xB8\xB8\xE6\x88\x8F \xC3\xA9\",\"exe_name\":\"a\\u0000b.exe\"}");
-  EXPECT_EQ(GameProfile.game_name, L"\u6E38\u620F \u00E9");
-  EXPECT_EQ(GameProfile.exe_name, L"a");
+TEST(Descriptor, FolderMustEndInABackslash) {
+  const std::wstring folder = test::FreshFolder();
+  ResetGameProfile();
+  EXPECT_FALSE(LoadGameProfile(folder));  // no file at all
+  test::Write(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
+  EXPECT_FALSE(LoadGameProfile(folder + L"game"));  // names "gameres\data\init.dat"
+  EXPECT_EQ(GameProfile.cache_name, L"");
+  EXPECT_TRUE(LoadGameProfile(folder + L"game\\"));
+  EXPECT_EQ(GameProfile.game_name, L"Demo");
 }
