@@ -26,32 +26,36 @@ std::wstring GetTempDirectory() {
   return std::wstring(path, length);
 }
 
-bool CopyFileContents(const std::wstring& source, const std::wstring& destination) {
-  // Sharing write too: the running program's own file is open for it.
-  UniqueFileHandle from(::CreateFileW(source.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!from) return false;
-  const DWORD size = ::GetFileSize(from.get(), nullptr);
-  if (::SetFilePointer(from.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
-
-  UniqueFileHandle to(::CreateFileW(destination.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!to) return false;
-
+bool CopyFileContents(HANDLE source, HANDLE destination) {
+  const DWORD size = ::GetFileSize(source, nullptr);
+  if (::SetFilePointer(source, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
   char block[kCopyBlock + 1];
   for (;;) {
     ::ZeroMemory(block, sizeof(block));
-    const DWORD position = ::SetFilePointer(from.get(), 0, nullptr, FILE_CURRENT);
+    const DWORD position = ::SetFilePointer(source, 0, nullptr, FILE_CURRENT);
     if (position == INVALID_SET_FILE_POINTER) return false;
     // Unsigned on purpose: a file grown past `size` goes on in full blocks.
     DWORD wanted = size - position;
     if (wanted > kCopyBlock) wanted = kCopyBlock;
     DWORD read = 0;
-    if (!::ReadFile(from.get(), block, wanted, &read, nullptr)) return false;
+    if (!::ReadFile(source, block, wanted, &read, nullptr)) return false;
     if (read == 0) return true;  // the source's end
     DWORD written = 0;
-    if (!::WriteFile(to.get(), block, read, &written, nullptr) || written != read) return false;
+    if (!::WriteFile(destination, block, read, &written, nullptr) || written != read) return false;
+  }
+}
+
+bool SameContents(HANDLE a, HANDLE b) {
+  if (::SetFilePointer(a, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      ::SetFilePointer(b, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return false;
+  char block_a[kCopyBlock], block_b[kCopyBlock];
+  for (;;) {
+    DWORD read_a = 0, read_b = 0;
+    if (!::ReadFile(a, block_a, kCopyBlock, &read_a, nullptr) ||
+        !::ReadFile(b, block_b, kCopyBlock, &read_b, nullptr) || read_a != read_b ||
+        memcmp(block_a, block_b, read_a) != 0)
+      return false;
+    if (read_a == 0) return true;
   }
 }

@@ -35,6 +35,8 @@ struct BasicInformation {
   ULONG attributes;
 };
 
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                    PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtOpenFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                   ULONG, ULONG);
 using NtQueryDirectoryFileFn = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID,
@@ -43,6 +45,7 @@ using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, U
 using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
 
 struct NativeCalls {
+  NtCreateFileFn create_file = nullptr;
   NtOpenFileFn open_file = nullptr;
   NtQueryDirectoryFileFn query_directory = nullptr;
   NtQueryInformationFileFn query_information = nullptr;
@@ -61,6 +64,7 @@ const NativeCalls& Native() {
     NativeCalls found;
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) return found;
+    found.create_file = Lookup<NtCreateFileFn>(ntdll, "NtCreateFile");
     found.open_file = Lookup<NtOpenFileFn>(ntdll, "NtOpenFile");
     found.query_directory = Lookup<NtQueryDirectoryFileFn>(ntdll, "NtQueryDirectoryFile");
     found.query_information = Lookup<NtQueryInformationFileFn>(ntdll, "NtQueryInformationFile");
@@ -118,24 +122,42 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
 
 namespace {
 
+constexpr ULONG kFileCreate = 2;  // fails when the entry exists
+
+// Opens (or, with `disposition`, creates) `name` below `parent`.
 UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
-                              ULONG share, ULONG options) {
+                              ULONG share, ULONG options, ULONG disposition = 0,
+                              PSECURITY_DESCRIPTOR security = nullptr) {
   const NativeCalls& nt = Native();
-  if (nt.open_file == nullptr || name.empty() || name.size() > 32767) return UniqueFileHandle();
+  if (nt.open_file == nullptr || nt.create_file == nullptr || name.empty() ||
+      name.size() > 32767)
+    return UniqueFileHandle();
   UNICODE_STRING object_name;
   object_name.Buffer = const_cast<PWSTR>(name.c_str());
   object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
   object_name.MaximumLength = object_name.Length;
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, security);
   HANDLE handle = nullptr;
   IO_STATUS_BLOCK io = {};
-  if (nt.open_file(&handle, access, &attributes, &io, share, options) < 0 || handle == nullptr)
-    return UniqueFileHandle();
+  const LONG status =
+      disposition == 0
+          ? nt.open_file(&handle, access, &attributes, &io, share, options)
+          : nt.create_file(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                           disposition, options, nullptr, 0);
+  if (status < 0 || handle == nullptr) return UniqueFileHandle();
   return UniqueFileHandle(handle);
 }
 
 }  // namespace
+
+UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind kind,
+                             ACCESS_MASK access, ULONG share, PSECURITY_DESCRIPTOR security) {
+  const bool folder = kind == EntryKind::kFolder;
+  return OpenRelative(parent, name, access | SYNCHRONIZE, share,
+                      kSynchronousIo | (folder ? kDirectoryFile | kOpenForBackup : kNonDirectoryFile),
+                      kFileCreate, security);
+}
 
 UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative) {
   return OpenRelative(parent, relative, FILE_READ_ATTRIBUTES | SYNCHRONIZE,

@@ -35,6 +35,12 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries);
 // failure, and when `kind` does not match what is there.
 UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind kind);
 
+// Creates the entry `name` of the open folder `parent`, never opening one
+// that exists, with `security` (may be null) and opened with `access` and
+// `share`; a file is opened for synchronous writing. Invalid on failure.
+UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind kind,
+                             ACCESS_MASK access, ULONG share, PSECURITY_DESCRIPTOR security);
+
 // Opens the entry at `relative` (one or more components) below the open
 // folder `parent` only to look at it, links followed; invalid when absent.
 UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative);

@@ -87,6 +87,28 @@ bool StopProcessesByName(const std::wstring& exe_name, const std::wstring& insta
   return false;
 }
 
+bool IsRunningImage(const std::wstring& path) {
+  const PathForms image = FormsOf(path);
+  const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+  UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || image.resolved.empty()) return false;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    entry.dwSize = sizeof(entry);
+    if (::lstrcmpiW(entry.szExeFile, name.c_str()) != 0) continue;
+    const UniqueHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    wchar_t running[MAX_PATH * 4] = {};
+    DWORD size = MAX_PATH * 4;
+    if (!process || !::QueryFullProcessImageNameW(process.get(), 0, running, &size)) continue;
+    const PathForms other = FormsOf(std::wstring(running, size));
+    if (LiesIn(other, image)) return true;  // the same file: inside itself
+  }
+  return false;
+}
+
 bool StopRunningGame() {
   const long attempts = TestSeamNumber(L"UNINSTALL_TEST_STOP_ATTEMPTS", kStopAttempts);
   const long pause_ms = TestSeamNumber(L"UNINSTALL_TEST_STOP_PAUSE_MS", kStopPauseMs);

@@ -20,6 +20,10 @@ UniqueHandle OpenGameProcess(const std::wstring& exe_name, const std::wstring& i
 bool StopProcessesByName(const std::wstring& exe_name, const std::wstring& installation,
                          int attempts, DWORD pause_ms);
 
+// Whether a running process's image file is `path` (resolved, case
+// ignored).
+bool IsRunningImage(const std::wstring& path);
+
 // StopProcessesByName for GameProfile.exe_name in GameProfile.install_dir
 // with 60 attempts and pauses of 3,000 ms. False means the game is still
 // running.

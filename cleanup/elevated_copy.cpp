@@ -1,0 +1,189 @@
+#include "cleanup/elevated_copy.h"
+
+#include <sddl.h>
+
+#include <cwctype>
+
+#include "cleanup/module_files.h"
+#include "cleanup/native_files.h"
+#include "cleanup/removal_safety.h"
+#include "cleanup/running_process.h"
+#include "common/test_seams.h"
+#include "common/text.h"
+
+namespace {
+
+constexpr wchar_t kFolderPrefix[] = L"g_uninstall_";
+constexpr size_t kFolderDigits = 32;
+
+struct LocalTraits {
+  using Type = PSECURITY_DESCRIPTOR;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type memory) { ::LocalFree(memory); }
+};
+using UniqueSecurityDescriptor = UniqueResource<LocalTraits>;
+
+// 32 hexadecimal digits from the system's random source; "" when refused.
+std::wstring RandomName() {
+  using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  const auto gen_random = reinterpret_cast<RtlGenRandomFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  unsigned char bytes[kFolderDigits / 2] = {};
+  if (gen_random == nullptr || !gen_random(bytes, sizeof(bytes))) return {};
+  std::wstring name = kFolderPrefix;
+  for (const unsigned char byte : bytes) name += FormatWide(L"%02x", byte);
+  return name;
+}
+
+bool IsCopyFolderName(const std::wstring& name) {
+  const size_t prefix = wcslen(kFolderPrefix);
+  if (name.size() != prefix + kFolderDigits || name.compare(0, prefix, kFolderPrefix) != 0)
+    return false;
+  for (size_t i = prefix; i < name.size(); ++i) {
+    if (!std::iswdigit(name[i]) && (name[i] < L'a' || name[i] > L'f')) return false;
+  }
+  return true;
+}
+
+bool IsCopyFileName(const std::wstring& name) {
+  const size_t prefix = wcslen(kFolderPrefix);
+  if (name.size() <= prefix + 4 || name.compare(0, prefix, kFolderPrefix) != 0 ||
+      name.compare(name.size() - 4, 4, L".exe") != 0)
+    return false;
+  for (size_t i = prefix; i < name.size() - 4; ++i) {
+    if (!std::iswdigit(name[i])) return false;
+  }
+  return true;
+}
+
+UniqueFileHandle OpenFolderToList(const std::wstring& folder) {
+  const std::wstring path = AbsolutePath(folder);
+  if (path.empty()) return UniqueFileHandle();
+  return UniqueFileHandle(::CreateFileW(
+      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Writes the source into the new file `written`, then trades that handle
+// for one that reads and deletes and lets others only read: once it is open,
+// nobody writes or deletes the copy, and what it holds is checked.
+UniqueFileHandle WriteAndHold(const std::wstring& source, UniqueFileHandle written) {
+  // Sharing write too: the running program's own file is open for it.
+  const UniqueFileHandle from(::CreateFileW(source.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!from || !CopyFileContents(from.get(), written.get())) return UniqueFileHandle();
+  // The bridge shares what the first and the last handle hold, so that the
+  // file is never without an open handle.
+  const UniqueFileHandle bridge(::ReOpenFile(
+      written.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  if (!bridge) return UniqueFileHandle();
+  written.reset();
+  UniqueFileHandle held(::ReOpenFile(bridge.get(), GENERIC_READ | DELETE, FILE_SHARE_READ, 0));
+  if (!held || !SameContents(from.get(), held.get())) return UniqueFileHandle();
+  return held;
+}
+
+}  // namespace
+
+std::wstring ProtectedFolderSecurity() {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    token.release();
+    return {};
+  }
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  wchar_t* user = nullptr;
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user))
+    return {};
+  const std::wstring text = FormatWide(
+      L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;%s)", user);
+  ::LocalFree(user);
+  return text;
+}
+
+ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& temp_folder,
+                              DWORD tick) {
+  ElevatedCopy copy;
+  const std::wstring folder_name = RandomName();
+  const UniqueFileHandle temp = OpenFolderToList(temp_folder);
+  if (folder_name.empty() || !temp) return copy;
+  // A system that does not let the owner be named gives it the default
+  // owner, which for an elevated administrator is Administrators too.
+  const std::wstring security = ProtectedFolderSecurity();
+  for (const std::wstring& text : {security, security.substr(std::min<size_t>(4, security.size()))}) {
+    UniqueSecurityDescriptor descriptor;
+    if (text.empty() || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                            text.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr))
+      return copy;
+    copy.folder_ = CreateChild(temp.get(), folder_name, EntryKind::kFolder,
+                               FILE_LIST_DIRECTORY | DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, descriptor.get());
+    if (copy.folder_) break;
+  }
+  if (!copy.folder_) return copy;
+  const std::wstring file_name = FormatWide(L"g_uninstall_%u.exe", static_cast<unsigned>(tick));
+  UniqueFileHandle written = CreateChild(copy.folder_.get(), file_name, EntryKind::kFile,
+                                         GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr);
+  if (written) copy.file_ = WriteAndHold(source, std::move(written));
+  if (!copy.file_) {
+    copy.Discard();
+    return copy;
+  }
+  copy.path_ = AbsolutePath(temp_folder) + L"\\" + folder_name + L"\\" + file_name;
+  return copy;
+}
+
+bool ElevatedCopy::Start(const std::wstring& parameters) {
+  // Test build only: a start that fails, which nothing in Wine can cause now
+  // that nobody can hold the copy against its start.
+  if (!file_ || TestSeamFlag(L"UNINSTALL_TEST_START_FAILS")) return false;
+  std::wstring command_line = L"\"" + path_ + L"\" " + parameters;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(path_.c_str(), &command_line[0], nullptr, nullptr,
+                        /*bInheritHandles=*/FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  ::CloseHandle(process.hThread);
+  // process.hProcess stays open and unused; it ends with this process.
+  return true;
+}
+
+void ElevatedCopy::Discard() {
+  if (file_) (void)MarkForDeletion(file_.get());
+  file_.reset();
+  if (folder_) (void)MarkForDeletion(folder_.get());
+  folder_.reset();
+}
+
+void SweepEarlierCopies(const std::wstring& temp_folder) {
+  const UniqueFileHandle temp = OpenFolderToList(temp_folder);
+  std::vector<FolderEntry> entries, inside;
+  if (!temp || !ListFolderEntries(temp.get(), entries)) return;
+  const std::wstring temp_name = EntryName(temp.get());
+  const std::wstring temp_path = AbsolutePath(temp_folder);
+  for (const FolderEntry& entry : entries) {
+    if (!entry.folder || !IsCopyFolderName(entry.name)) continue;
+    const UniqueFileHandle folder = OpenChild(temp.get(), entry.name, EntryKind::kFolder);
+    const std::wstring folder_name = folder ? EntryName(folder.get()) : std::wstring();
+    const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
+    if (!IsChildName(folder_name, temp_name, entry.name) ||
+        attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !ListFolderEntries(folder.get(), inside) || inside.size() != 1 || inside[0].folder ||
+        !IsCopyFileName(inside[0].name) ||
+        IsRunningImage(temp_path + L"\\" + entry.name + L"\\" + inside[0].name))
+      continue;
+    UniqueFileHandle file = OpenChild(folder.get(), inside[0].name, EntryKind::kFile);
+    if (!file || !IsChildName(EntryName(file.get()), folder_name, inside[0].name) ||
+        !MarkForDeletion(file.get()))
+      continue;
+    file.reset();  // the file goes now, so that its folder is empty
+    (void)MarkForDeletion(folder.get());
+  }
+}
