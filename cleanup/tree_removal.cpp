@@ -40,13 +40,17 @@ struct WalkedFolder {
   UniqueFileHandle handle;  // invalid: could not be opened, or not itself
   std::wstring name;        // below the volume's root
   std::wstring relative;    // below the walk's root
+  std::wstring entry;       // its name in its parent
+  size_t parent = kRoot;    // index of its parent in the walk
   bool link = false;        // never entered
+  static constexpr size_t kRoot = ~size_t{0};
 };
 
 WalkedFolder OpenFound(HANDLE parent, const std::wstring& parent_name,
                        const std::wstring& parent_relative, const std::wstring& name) {
   WalkedFolder found;
   found.relative = Below(parent_relative, name);
+  found.entry = name;
   UniqueFileHandle handle = OpenChild(parent, name, EntryKind::kFolder);
   if (!handle) return found;
   const std::wstring entry_name = EntryName(handle.get());
@@ -88,6 +92,10 @@ std::vector<WalkedFolder> WalkBelow(HANDLE root, const std::wstring& root_name,
       folders.push_back(OpenFound(root, root_name, L"", entry.name));
     }
   }
+  const auto found_below = [&folders](size_t parent, WalkedFolder found) {
+    found.parent = parent;
+    folders.push_back(std::move(found));
+  };
   bool discovering = true;
   for (size_t i = 0; i < folders.size(); ++i) {
     if (folders[i].link) continue;
@@ -105,7 +113,7 @@ std::vector<WalkedFolder> WalkBelow(HANDLE root, const std::wstring& root_name,
       if (!entry.folder) {
         files.push_back(entry.name);
       } else if (discovering && Matches(entry.name, folder_pattern)) {
-        folders.push_back(OpenFound(handle, name, relative, entry.name));
+        found_below(i, OpenFound(handle, name, relative, entry.name));
       }
     }
     if (visit_files) visit_files(handle, name, relative, files);
@@ -136,13 +144,17 @@ FilesVisitor FileDeleter(const std::wstring& root_path, bool& last) {
 
 // Removes the walked folders deepest first, each through its own handle,
 // which is closed right after so that the folder goes before its parent's
-// turn.
-bool RemoveWalkedFolders(std::vector<WalkedFolder>& folders, const std::wstring& root_path) {
+// turn; gone is what its parent no longer holds.
+bool RemoveWalkedFolders(std::vector<WalkedFolder>& folders, HANDLE root,
+                         const std::wstring& root_path) {
   if (folders.empty()) return true;
   bool last = false;
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
     last = folder->handle && MarkForDeletion(folder->handle.get());
     folder->handle.reset();
+    const HANDLE parent =
+        folder->parent == WalkedFolder::kRoot ? root : folders[folder->parent].handle.get();
+    last = last && !OpenChildToLook(parent, folder->entry);
     Notify(root_path, folder->relative, last ? RemovalStep::kRemoved : RemovalStep::kLeft);
   }
   return last;
@@ -212,7 +224,7 @@ bool RemoveAllSubdirectories(const FolderForRemoval& root) {
   if (!IsFolderToEmpty(root)) return false;
   std::vector<WalkedFolder> folders =
       WalkBelow(root.handle(), root.name(), root.path(), L"*", nullptr);
-  return RemoveWalkedFolders(folders, root.path());
+  return RemoveWalkedFolders(folders, root.handle(), root.path());
 }
 
 void RemoveDirectoryTree(FolderForRemoval root) {
@@ -221,12 +233,14 @@ void RemoveDirectoryTree(FolderForRemoval root) {
     bool last = false;
     std::vector<WalkedFolder> folders =
         WalkBelow(root.handle(), root.name(), root.path(), L"*", FileDeleter(root.path(), last));
-    (void)RemoveWalkedFolders(folders, root.path());
+    (void)RemoveWalkedFolders(folders, root.handle(), root.path());
   }
   // A link is removed as a link: its handle is the link itself.
-  const bool removed = MarkForDeletion(root.handle());
+  const bool marked = MarkForDeletion(root.handle());
   root.Close();
-  Notify(root.path(), L"", removed ? RemovalStep::kRemoved : RemovalStep::kLeft);
+  const bool gone = marked && ::GetFileAttributesW(ExtendedPath(root.path()).c_str()) ==
+                                  INVALID_FILE_ATTRIBUTES;
+  Notify(root.path(), L"", gone ? RemovalStep::kRemoved : RemovalStep::kLeft);
 }
 
 void ShellDeleteFile(const std::wstring& path) {

@@ -41,13 +41,13 @@ uninstall_key=$SAMPLE_UNINSTALL_KEY apppaths_key=$SAMPLE_APPPATHS_KEY
 
 echo "== Starting the game, then uninstall.exe from the game's folder"
 # The helper programs reach C:\bin through the first wine-run.
-"$harness/wine-run.sh" "$bin/load_library_probe.exe" kernel32.dll || true
+HELPER=load "$harness/wine-run.sh" "$bin/helper.exe" kernel32.dll || true
 (cd "$app" && /usr/lib/wine/wine64 "${winapp}demoquest.exe" </dev/null >/dev/null 2>&1 &)
 sleep 1
 (cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
 
 answer() { # caption button picture
-  "$harness/wine-run.sh" "$bin/box_answerer.exe" "$1" "$2" 'C:\work\demo\boxes.txt' \
+  HELPER=answer "$harness/wine-run.sh" "$bin/helper.exe" "$1" "$2" 'C:\work\demo\boxes.txt' \
     "C:\\work\\demo\\$3.bmp" 90000
 }
 answer "Demo Quest Unistall" ok confirmation

@@ -82,7 +82,7 @@ TEST(Descriptor, EachDocumentGivesItsFieldsAndNothingElse) {
     SCOPED_TRACE(c.what);
     const std::wstring folder = test::FreshFolder();
     test::Write(folder + L"res\\data\\init.dat", c.document);
-    ResetGameProfile();
+    GameProfile = {};
     EXPECT_EQ(LoadGameProfile(folder), c.loaded);
     GameProfileRecord expected;
     for (const auto& [field, value] : c.fields) expected.*field = value;
@@ -95,7 +95,7 @@ TEST(Descriptor, EachDocumentGivesItsFieldsAndNothingElse) {
 
 TEST(Descriptor, FolderMustEndInABackslash) {
   const std::wstring folder = test::FreshFolder();
-  ResetGameProfile();
+  GameProfile = {};
   EXPECT_FALSE(LoadGameProfile(folder));  // no file at all
   test::Write(folder + L"game\\res\\data\\init.dat", "{\"game_name\":\"Demo\"}");
   EXPECT_FALSE(LoadGameProfile(folder + L"game"));  // names "gameres\data\init.dat"

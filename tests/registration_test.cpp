@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "tests/support/harness.h"
@@ -14,162 +12,106 @@
 namespace {
 
 using test::Values;
+const std::wstring kDir = L"C:\\Games\\Brim Test\\app\\";
+// Machine Uninstall, user Uninstall, machine App Paths, user App Paths.
+const std::wstring kKeys[] = {
+    L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim Test Game",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim Test Game",
+    L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe"};
+HKEY Hive(int key) { return key % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
-enum Place { kMachineUninstall, kUserUninstall, kMachineAppPaths, kUserAppPaths };
-const Place kPlaces[] = {kMachineUninstall, kUserUninstall, kMachineAppPaths, kUserAppPaths};
-const wchar_t kDir[] = L"C:\\Games\\Brim Test\\app\\";
-
-struct Key {
-  HKEY hive;
-  std::wstring path;
-};
-
-Key KeyOf(Place place, const std::wstring& name) {
-  const std::wstring tail = place <= kUserUninstall ? L"Uninstall\\" : L"App Paths\\";
-  const bool machine = place == kMachineUninstall || place == kMachineAppPaths;
-  return {machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-          std::wstring(L"Software\\") + (machine ? L"Wow6432Node\\" : L"") +
-              L"Microsoft\\Windows\\CurrentVersion\\" + tail + name};
+// An entry as an installer left it: 'g' the game's, 'o' another program's.
+Values Installed(int key, char owner) {
+  const std::wstring folder = owner == 'g' ? kDir : L"C:\\Program Files\\Other\\";
+  if (key >= 2) return {{L"", folder + L"brimtest.exe"}};
+  return {{L"InstallLocation", folder}, {L"UninstallString", L"\"" + folder + L"u.exe\""}, {L"Size", L"9"}};
 }
 
-// Entries as the installer left them, the game's or another program's.
-Values Installed(Place place, bool game) {
-  const std::wstring folder = game ? kDir : L"C:\\Program Files\\Other\\";
-  if (place >= kMachineAppPaths) return {{L"", folder + L"other.exe"}};
-  return {{L"InstallLocation", folder},
-          {L"UninstallString", L"\"" + folder + L"uninstall.exe\""},
-          {L"EstimatedSize", L"4096"}};
-}
-
-// The entries RestoreRegistrationKeys writes for the profile below.
-Values Written(Place place) {
-  if (place >= kMachineAppPaths) return {{L"", std::wstring(kDir) + L"brimtest.exe"}};
-  const std::wstring quoted = L"\"" + std::wstring(kDir) + L"unins.exe\"";
-  return {{L"DisplayIcon", quoted},         {L"DisplayName", L"Brim Test Game"},
-          {L"DisplayVersion", L"2.15"},      {L"Version", L"15"},
-          {L"HelpLink", L"https://help/"},   {L"Publisher", L"Brim"},
-          {L"InstallLocation", kDir},        {L"UninstallString", quoted},
-          {L"URLInfoAbout", L"https://about/"}};
+// The entry RestoreRegistrationKeys writes, and what `before` kept of it.
+Values Written(int key, char before) {
+  if (key >= 2) return {{L"", kDir + L"brimtest.exe"}};
+  const std::wstring quoted = L"\"" + kDir + L"unins.exe\"";
+  Values values = {{L"DisplayIcon", quoted}, {L"DisplayName", L"Brim Test Game"}, {L"DisplayVersion", L"2.15"},
+                   {L"Version", L"15"}, {L"HelpLink", L"https://h/"}, {L"Publisher", L"Brim"},
+                   {L"InstallLocation", kDir}, {L"UninstallString", quoted}, {L"URLInfoAbout", L"https://a/"}};
+  if (before == 'g') values[L"Size"] = L"9";  // an existing entry keeps its other values
+  return values;
 }
 
 class Registration : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetGameProfile();
-    GameProfile = {L"", L"", L"", L"", L"Brim Test Game", L"brimtest.exe", L"15", L"2",
-                   L"unins.exe", L"https://about/", L"Brim", L"https://help/", L"", L"", kDir};
+    GameProfile = {L"", L"", L"", L"", L"Brim Test Game", L"brimtest.exe", L"15", L"2", L"unins.exe",
+                   L"https://a/", L"Brim", L"https://h/", L"", L"", kDir};
     Clear();
   }
   void TearDown() override { Clear(); }
-  void Clear() {
-    for (Place place : kPlaces) {
-      test::DeleteKey(KeyOf(place, L"Brim Test Game").hive, KeyOf(place, L"Brim Test Game").path);
-      test::DeleteKey(KeyOf(place, L"brimtest.exe").hive, KeyOf(place, L"brimtest.exe").path);
-    }
-  }
-  static Key Entry(Place place) {
-    return KeyOf(place, place <= kUserUninstall ? L"Brim Test Game" : L"brimtest.exe");
+  static void Clear() {
+    for (int key = 0; key < 4; ++key) test::DeleteKey(Hive(key), kKeys[key]);
   }
 };
-
-enum Owner { kNone, kGame, kOther };
-enum Expect { kAbsent, kAsInstalled, kAsWritten };
 
 }  // namespace
 
 TEST_F(Registration, OnlyTheGamesEntriesAreDeletedOrWritten) {
+  // Per key: before ('-' none, 'g' the game's, 'o' another's) and after
+  // ('-' none, 'i' as installed, 'w' as written).
   const struct {
-    const char* what;
-    std::map<Place, Owner> before;
-    bool restore;  // else delete
-    std::map<Place, Expect> after;
+    const char* before;
+    bool restore;
+    const char* after;
     bool result;
   } cases[] = {
-      {"the game's four entries are deleted",
-       {{kMachineUninstall, kGame}, {kUserUninstall, kGame}, {kMachineAppPaths, kGame},
-        {kUserAppPaths, kGame}},
-       false, {}, false},
-      {"another program's four entries stay",
-       {{kMachineUninstall, kOther}, {kUserUninstall, kOther}, {kMachineAppPaths, kOther},
-        {kUserAppPaths, kOther}},
-       false,
-       {{kMachineUninstall, kAsInstalled}, {kUserUninstall, kAsInstalled},
-        {kMachineAppPaths, kAsInstalled}, {kUserAppPaths, kAsInstalled}},
-       false},
-      {"none there: the machine entries are written, the user's hive untouched",
-       {}, true, {{kMachineUninstall, kAsWritten}, {kMachineAppPaths, kAsWritten}}, true},
-      {"the game's own entries are written over",
-       {{kMachineUninstall, kGame}, {kMachineAppPaths, kGame}}, true,
-       {{kMachineUninstall, kAsWritten}, {kMachineAppPaths, kAsWritten}}, true},
-      {"another program's machine entries: the game goes to the user's hive",
-       {{kMachineUninstall, kOther}, {kMachineAppPaths, kOther}}, true,
-       {{kMachineUninstall, kAsInstalled}, {kMachineAppPaths, kAsInstalled},
-        {kUserUninstall, kAsWritten}, {kUserAppPaths, kAsWritten}},
-       true},
-      {"another program's entries in both hives: nothing is written",
-       {{kMachineUninstall, kOther}, {kUserUninstall, kOther}}, true,
-       {{kMachineUninstall, kAsInstalled}, {kUserUninstall, kAsInstalled},
-        {kMachineAppPaths, kAsWritten}, {kUserAppPaths, kAsWritten}},
-       false},
+      {"gggg", false, "----", false}, {"oooo", false, "iiii", false}, {"og-g", false, "i---", false},
+      {"----", true, "w-w-", true},   {"g-g-", true, "w-w-", true},   {"o-o-", true, "iwiw", true},
+      {"oo--", true, "iiww", false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.before) + (c.restore ? " restored" : " deleted"));
     Clear();
-    for (const auto& [place, owner] : c.before)
-      test::WriteKey(Entry(place).hive, Entry(place).path, Installed(place, owner == kGame));
-    if (c.restore) {
-      EXPECT_EQ(RestoreRegistrationKeys(), c.result);
-    } else {
-      DeleteRegistrationKeys();
-    }
-    for (Place place : kPlaces) {
-      SCOPED_TRACE(place);
-      const auto expected = c.after.find(place);
-      const Values values = test::ReadKey(Entry(place).hive, Entry(place).path);
-      if (expected == c.after.end()) {
-        EXPECT_FALSE(test::KeyExists(Entry(place).hive, Entry(place).path));
-      } else if (expected->second == kAsInstalled) {
-        EXPECT_EQ(values, Installed(place, c.before.at(place) == kGame));
-      } else {
-        Values wanted = Written(place);
-        // An existing entry of the game's keeps the values it had besides.
-        if (c.before.count(place) && place <= kUserUninstall) wanted[L"EstimatedSize"] = L"4096";
-        EXPECT_EQ(values, wanted);
-      }
+    for (int key = 0; key < 4; ++key)
+      if (c.before[key] != '-') test::WriteKey(Hive(key), kKeys[key], Installed(key, c.before[key]));
+    if (c.restore) EXPECT_EQ(RestoreRegistrationKeys(), c.result);
+    if (!c.restore) DeleteRegistrationKeys();
+    for (int key = 0; key < 4; ++key) {
+      const char after = c.after[key];
+      EXPECT_EQ(test::KeyExists(Hive(key), kKeys[key]), after != '-') << key;
+      if (after != '-')
+        EXPECT_EQ(test::ReadKey(Hive(key), kKeys[key]),
+                  after == 'i' ? Installed(key, c.before[key]) : Written(key, c.before[key]))
+            << key;
     }
   }
 }
 
 // Names that are not plain name no key at all, and a key with subkeys is not
-// deleted: the parents of every program's entries are never touched.
+// deleted: the parent keys, which hold every program's entries, are never
+// touched.
 TEST_F(Registration, NamesThatAreNotPlainTouchNothing) {
-  const Key parent = KeyOf(kUserAppPaths, L"");
-  test::WriteKey(parent.hive, parent.path + L"Brim Sibling", {{L"", L"sibling"}});
-  test::WriteKey(Entry(kMachineUninstall).hive, Entry(kMachineUninstall).path + L"\\Component",
-                 {});
-  test::WriteKey(Entry(kMachineUninstall).hive, Entry(kMachineUninstall).path,
-                 Installed(kMachineUninstall, true));
+  const std::wstring parent = kKeys[3].substr(0, kKeys[3].size() - 12);  // ...\App Paths\  .
+  test::WriteKey(HKEY_CURRENT_USER, parent + L"Brim Sibling", {{L"", L"sibling"}});
+  test::WriteKey(HKEY_LOCAL_MACHINE, kKeys[0] + L"\\Component", {});
+  test::WriteKey(HKEY_LOCAL_MACHINE, kKeys[0], Installed(0, 'g'));
   DeleteRegistrationKeys();
-  EXPECT_TRUE(test::KeyExists(Entry(kMachineUninstall).hive, Entry(kMachineUninstall).path));
+  EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, kKeys[0]));
   for (const wchar_t* name : {L"", L".", L"..", L"..\\Brim Sibling", L"a/b", L"x\"y", L"a\tb"}) {
     SCOPED_TRACE(WideToUtf8(name));
     GameProfile.install_name = GameProfile.exe_name = name;
     DeleteRegistrationKeys();
     EXPECT_FALSE(RestoreRegistrationKeys());
-    EXPECT_EQ(test::ReadKey(parent.hive, parent.path + L"Brim Sibling"),
-              (Values{{L"", L"sibling"}}));
-    EXPECT_TRUE(test::ReadKey(parent.hive, parent.path).empty());
-    EXPECT_TRUE(test::ReadKey(HKEY_LOCAL_MACHINE, KeyOf(kMachineUninstall, L"").path).empty());
+    EXPECT_EQ(test::ReadKey(HKEY_CURRENT_USER, parent + L"Brim Sibling"), (Values{{L"", L"sibling"}}));
+    EXPECT_TRUE(test::ReadKey(HKEY_CURRENT_USER, parent).empty());
+    EXPECT_TRUE(test::ReadKey(HKEY_LOCAL_MACHINE, kKeys[0].substr(0, kKeys[0].size() - 14)).empty());
   }
-  test::DeleteKey(parent.hive, parent.path + L"Brim Sibling");
+  test::DeleteKey(HKEY_CURRENT_USER, parent + L"Brim Sibling");
 }
 
 TEST_F(Registration, ValueForms) {
-  const std::wstring long_link = L"https://help/" + std::wstring(600, L'x');
+  const std::wstring long_link = L"https://h/" + std::wstring(600, L'x');
   const struct {
     std::wstring version, ver, uninstall_name, help_link, display_version, uninstaller;
   } cases[] = {
-      {L"2", L"15", L"unins.exe", L"h", L"2.15", L"unins.exe"},
       {L"", L"", L"unins.exe", L"h", L".", L"unins.exe"},
       {L"1", L"0", L"", L"h", L"1.0", L"uninstall.exe"},
       {L"1", L"0", L"x\" /S \"y.exe", L"h", L"1.0", L"uninstall.exe"},
@@ -183,11 +125,10 @@ TEST_F(Registration, ValueForms) {
     GameProfile.uninstall_name = c.uninstall_name;
     GameProfile.help_link = c.help_link;
     ASSERT_TRUE(RestoreRegistrationKeys());
-    const Values values = test::ReadKey(HKEY_LOCAL_MACHINE, Entry(kMachineUninstall).path);
-    EXPECT_EQ(values.at(L"DisplayVersion"), c.display_version);
-    EXPECT_EQ(values.at(L"Version"), c.ver);
-    EXPECT_EQ(values.at(L"UninstallString"), L"\"" + std::wstring(kDir) + c.uninstaller + L"\"");
-    EXPECT_EQ(values.at(L"DisplayIcon"), values.at(L"UninstallString"));
-    EXPECT_EQ(values.at(L"HelpLink"), c.help_link);
+    Values values = test::ReadKey(HKEY_LOCAL_MACHINE, kKeys[0]);
+    EXPECT_EQ(values[L"DisplayVersion"] + L"|" + values[L"Version"] + L"|" + values[L"HelpLink"],
+              c.display_version + L"|" + c.ver + L"|" + c.help_link);
+    EXPECT_EQ(values[L"UninstallString"], L"\"" + kDir + c.uninstaller + L"\"");
+    EXPECT_EQ(values[L"DisplayIcon"], values[L"UninstallString"]);
   }
 }

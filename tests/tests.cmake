@@ -17,15 +17,16 @@ add_executable(unit_tests ${TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE test_support gtest_main)
 target_link_options(unit_tests PRIVATE ${TEST_LINK_OPTIONS})
 
-# Small programs that the tests start as real processes (a fake game, a
-# command-line probe, ...). Each file is one program.
-file(GLOB HELPER_SOURCES CONFIGURE_DEPENDS tests/helpers/*.cpp)
+# Programs the tests, the harness and the benchmarks start as real processes.
+# Each file is one program.
+file(GLOB HELPER_SOURCES CONFIGURE_DEPENDS tests/helpers/*.cpp bench/*.cpp)
 set(TEST_HELPERS "")
 foreach(source ${HELPER_SOURCES})
   get_filename_component(name "${source}" NAME_WE)
   add_executable(${name} "${source}")
-  # crypt32: the harness's helper that trusts the collector's test authority.
-  target_link_libraries(${name} PRIVATE test_support crypt32)
+  # crypt32: trusting the collector's test authority; psapi: the removal
+  # benchmark's memory figure.
+  target_link_libraries(${name} PRIVATE test_support crypt32 psapi)
   target_link_options(${name} PRIVATE -municode ${TEST_LINK_OPTIONS})
   list(APPEND TEST_HELPERS ${name})
 endforeach()

@@ -68,8 +68,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "body_md5": hashlib.md5(body).hexdigest(),
             "time": time.time(),
         }
-        if len(body) <= BODY_HEX_LIMIT:
-            entry["body_hex"] = body.hex()
+        entry["body_hex"] = body[:BODY_HEX_LIMIT].hex()
         record(self.server.records, entry)
         if self.server.mode == "silent":
             # Hold the connection until the client gives up.

@@ -20,7 +20,7 @@ lay_out_sample_game() {
     "$SAMPLE_LIB/sdk_cache/7/patch" "$SAMPLE_LIB/sdk_cache/8" "$SAMPLE_LIB/OtherGame/app" \
     "$SAMPLE_DESKTOP" "$SAMPLE_PROGRAMS/DemoQuest" "$SAMPLE_PLATFORM" "$c/work"
   cp "$bin/uninstall.exe" "$SAMPLE_APP/uninstall.exe"
-  cp "$bin/fake_game.exe" "$SAMPLE_APP/demoquest.exe"
+  cp "$bin/helper.exe" "$SAMPLE_APP/demoquest.exe"
   head -c 200000 /dev/urandom > "$SAMPLE_APP/data/maps/level1.map"
   head -c 50000 /dev/urandom > "$SAMPLE_APP/data/sound/theme.ogg"
   echo "Demo Quest" > "$SAMPLE_APP/readme.txt"

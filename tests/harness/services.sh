@@ -81,15 +81,15 @@ free_port() {
 
 start() {
   local run_dir=$1
-  # Symlinks and drive mappings on request (C:\work\.link-requests).
-  python3 "$here/link_service.py" "$WINEPREFIX" "$WINEPREFIX/drive_c/work/.link-requests" \
+  # Symlinks and drive mappings on request (C:\work\.requests).
+  python3 "$here/link_service.py" "$WINEPREFIX" "$WINEPREFIX/drive_c/work/.requests" \
     </dev/null >"$run_dir/link_service.log" 2>&1 &
   echo $! >> "$pids"
 
   mkdir -p "$run_dir/certs" "$WINEPREFIX/drive_c/work/collector"
   make_certificates "$run_dir/certs"
   cp "$run_dir/certs/ca.der" "$WINEPREFIX/drive_c/work/collector/ca.der"
-  "$here/wine-run.sh" "$build/trust_root.exe" 'C:\work\collector\ca.der' \
+  HELPER=trust "$here/wine-run.sh" "$build/helper.exe" 'C:\work\collector\ca.der' \
     </dev/null >>"$run_dir/collector.log" 2>&1
   records="$WINEPREFIX/drive_c/work/collector/requests.jsonl"
   : > "$records"

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
-#include <shellapi.h>
 
 #include <memory>
+#include <sstream>
 
 #include "common/text.h"
 
@@ -19,45 +19,35 @@ std::wstring Trimmed(std::wstring path) {
 // The Unix path of a Windows path, through Wine's own export.
 std::string UnixPath(const std::wstring& path) {
   using Fn = char*(CDECL*)(const wchar_t*);
-  const auto to_unix = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+  static const auto to_unix = reinterpret_cast<Fn>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* unix_path = to_unix ? to_unix(Trimmed(path).c_str()) : nullptr;
-  if (unix_path == nullptr) return {};
-  std::string result(unix_path);
+  char* unix_path = to_unix(Trimmed(path).c_str());
+  const std::string result = unix_path ? unix_path : "";
   ::HeapFree(::GetProcessHeap(), 0, unix_path);
   return result;
 }
 
-// One request to the harness's link service (tests/harness/services.py).
-bool AskService(const std::string& request) {
+// One request to the harness's service (tests/harness/services.py): a verb
+// and its Unix arguments, one per line.
+bool Ask(const std::string& verb, const std::string& first, const std::string& second = "") {
   static int counter = 0;
-  const std::wstring id = L"C:\\work\\.link-requests\\" + std::to_wstring(::GetCurrentProcessId()) +
+  const std::wstring id = L"C:\\work\\.requests\\" + std::to_wstring(::GetCurrentProcessId()) +
                           L"_" + std::to_wstring(++counter);
-  Write(id + L".tmp", request);
+  Write(id + L".tmp", verb + "\n" + first + "\n" + second + "\n");
   ::MoveFileW((id + L".tmp").c_str(), (id + L".req").c_str());
-  for (int i = 0; i < 1000; ++i, ::Sleep(10)) {
-    if (!Exists(id + L".done")) continue;
-    const std::string answer = Read(id + L".done");
-    ::DeleteFileW((id + L".done").c_str());
-    EXPECT_EQ(answer, "ok") << request;
-    return answer == "ok";
-  }
-  ADD_FAILURE() << "the link service did not answer " << request;
-  return false;
+  for (int i = 0; i < 1000 && !Exists(id + L".done"); ++i) ::Sleep(10);
+  const std::string answer = Read(id + L".done");
+  ::DeleteFileW((id + L".done").c_str());
+  EXPECT_EQ(answer, "ok") << verb << " " << first;
+  return answer == "ok";
 }
 
-bool AskAbout(const char* verb, const std::wstring& path, const std::string& target) {
-  const std::string unix_path = UnixPath(path);
-  return !unix_path.empty() && AskService(std::string(verb) + "\n" + unix_path + "\n" + target + "\n");
-}
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
+BOOL CALLBACK FindBox(HWND window, LPARAM context) {
   auto* search = reinterpret_cast<std::pair<const std::wstring*, HWND>*>(context);
   wchar_t class_name[16] = {}, title[512] = {};
   ::GetClassNameW(window, class_name, 16);
   ::GetWindowTextW(window, title, 512);
-  if (std::wstring(class_name) != L"#32770" || !::IsWindowVisible(window) ||
-      title != *search->first)
+  if (std::wstring(class_name) != L"#32770" || !::IsWindowVisible(window) || title != *search->first)
     return TRUE;
   search->second = window;
   return FALSE;
@@ -87,19 +77,37 @@ void MakeFolders(const std::wstring& path) {
   ::CreateDirectoryW(path.c_str(), nullptr);
 }
 
+void LayOut(const std::wstring& base, const std::wstring& layout) {
+  std::wistringstream entries(layout);
+  for (std::wstring entry; entries >> entry;) {
+    for (wchar_t& c : entry) c = c == L'/' ? L'\\' : c;
+    const size_t arrow = entry.find(L'>');
+    if (arrow != std::wstring::npos) {
+      const std::wstring link = base + entry.substr(0, arrow);
+      MakeFolders(link.substr(0, link.find_last_of(L'\\')));
+      Ask("link", UnixPath(link), UnixPath(base + entry.substr(arrow + 1)));
+    } else if (entry.back() == L'\\') {
+      MakeFolders(base + entry);
+    } else {
+      const bool read_only = entry.back() == L'!';
+      if (read_only) entry.pop_back();
+      Write(base + entry);
+      if (read_only) ::SetFileAttributesW((base + entry).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+}
+
 void Write(const std::wstring& path, const std::string& bytes) {
   MakeFolders(Trimmed(path).substr(0, Trimmed(path).find_last_of(L'\\')));
-  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  ASSERT_TRUE(file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+  EXPECT_TRUE(file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                                   &written, nullptr))
       << WideToUtf8(path);
 }
 
 std::string Read(const std::wstring& path) {
-  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
   std::string bytes;
   char block[65536];
   DWORD read = 0;
@@ -112,21 +120,14 @@ bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::wstring& path) { (void)AskAbout("rmtree", path, ""); }
-
-bool Link(const std::wstring& link, const std::wstring& target) {
-  const std::wstring parent = Trimmed(link).substr(0, Trimmed(link).find_last_of(L'\\'));
-  const std::string name = WideToUtf8(Trimmed(link).substr(parent.size() + 1));
-  return AskService("link\n" + UnixPath(parent) + "/" + name + "\n" + UnixPath(target) + "\n");
+void RemoveTree(const std::wstring& path) {
+  if (Exists(path)) (void)Ask("rmtree", UnixPath(path));
 }
-
 bool Swap(const std::wstring& folder, const std::wstring& target) {
-  return AskAbout("swap", folder, UnixPath(target));
+  return Ask("swap", UnixPath(folder), UnixPath(target));
 }
-
 bool MapDrive(wchar_t letter, const std::wstring& target) {
-  return AskService(std::string("drive\n") + static_cast<char>(letter) + "\n" + UnixPath(target) +
-                    "\n");
+  return Ask("drive", std::string(1, static_cast<char>(letter)), UnixPath(target));
 }
 
 std::wstring Env(const wchar_t* name) {
@@ -135,17 +136,19 @@ std::wstring Env(const wchar_t* name) {
   return length > 0 && length < 4096 ? std::wstring(value, length) : std::wstring();
 }
 
+void SetEnv(const std::map<std::wstring, std::wstring>& variables) {
+  for (const auto& [name, value] : variables)
+    ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
 void WriteKey(HKEY hive, const std::wstring& path, const Values& values) {
   UniqueKey key;
-  ASSERT_EQ(::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.put(), nullptr),
-            ERROR_SUCCESS)
-      << WideToUtf8(path);
-  for (const auto& [name, text] : values) {
-    ::RegSetValueExW(key.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(text.c_str()),
+  ASSERT_EQ(::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                              nullptr),
+            ERROR_SUCCESS);
+  for (const auto& [name, text] : values)
+    ::RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
 }
 
 Values ReadKey(HKEY hive, const std::wstring& path) {
@@ -157,10 +160,9 @@ Values ReadKey(HKEY hive, const std::wstring& path) {
     DWORD name_length = 256, bytes = sizeof(data) - sizeof(wchar_t), type = 0;
     if (::RegEnumValueW(key.get(), index, name, &name_length, nullptr, &type,
                         reinterpret_cast<BYTE*>(data), &bytes) != ERROR_SUCCESS)
-      break;
+      return values;
     values[std::wstring(name, name_length)] = type == REG_SZ ? data : L"<not text>";
   }
-  return values;
 }
 
 bool KeyExists(HKEY hive, const std::wstring& path) {
@@ -173,10 +175,16 @@ void DeleteKey(HKEY hive, const std::wstring& path) {
   (void)::RegDeleteKeyW(hive, path.c_str());
 }
 
+DWORD Process::Wait(DWORD timeout_ms) const {
+  DWORD code = ~0u;
+  if (handle && ::WaitForSingleObject(handle.get(), timeout_ms) == WAIT_OBJECT_0)
+    ::GetExitCodeProcess(handle.get(), &code);
+  return code;
+}
+
 Process Start(const std::wstring& command_line, const std::wstring& folder) {
   std::wstring line = command_line;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = {sizeof(startup)};
   PROCESS_INFORMATION info = {};
   Process process;
   if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
@@ -190,77 +198,48 @@ Process Start(const std::wstring& command_line, const std::wstring& folder) {
   return process;
 }
 
-DWORD RunToEnd(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& folder) {
-  const Process process = Start(command_line, folder);
-  DWORD code = ~0u;
-  if (!process.handle) return code;
-  if (::WaitForSingleObject(process.handle.get(), timeout_ms) == WAIT_OBJECT_0) {
-    ::GetExitCodeProcess(process.handle.get(), &code);
-  } else {
-    ::TerminateProcess(process.handle.get(), 1);
-    ADD_FAILURE() << "still running: " << WideToUtf8(command_line);
-  }
-  return code;
-}
-
-std::vector<std::wstring> SplitCommandLine(const std::wstring& command_line) {
-  int count = 0;
-  wchar_t** vector = ::CommandLineToArgvW(command_line.c_str(), &count);
-  std::vector<std::wstring> arguments(vector, vector + (vector ? count : 0));
-  ::LocalFree(vector);
-  return arguments;
-}
-
 Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms) {
-  Box box;
   std::pair<const std::wstring*, HWND> search{&caption, nullptr};
-  for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeout_ms; ::Sleep(20)) {
-    ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.second != nullptr) break;
-  }
+  for (const DWORD start = ::GetTickCount();
+       !search.second && ::GetTickCount() - start < timeout_ms; ::Sleep(20))
+    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
   const HWND window = search.second;
+  Box box;
   if (window == nullptr) return box;
   ::Sleep(200);  // let it finish painting
   wchar_t text[4096] = {};
-  ::GetDlgItemTextW(window, 0xFFFF, text, 4096);  // a message box's text control
+  ::GetDlgItemTextW(window, 0xFFFF, text, 4096);  // a message box's text
   DWORD id = 0;
   ::GetWindowThreadProcessId(window, &id);
-  box = {true, text, UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                                FALSE, id))};
-  if (answer == Answer::kOk || answer == Answer::kCancel) {
+  box = {true, text, UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))};
+  if (answer == Answer::kCloseButton) {
+    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else {
     const int button = answer == Answer::kOk ? IDOK : IDCANCEL;
     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(window, button)));
-  } else if (answer == Answer::kCloseButton) {
-    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   }
   // The next box of the same caption must not be taken for this one.
-  for (int i = 0; i < 500 && answer != Answer::kNone && ::IsWindow(window); ++i) ::Sleep(10);
+  for (int i = 0; i < 500 && ::IsWindow(window); ++i) ::Sleep(10);
   return box;
 }
 
 std::vector<Request> Requests(const std::string& marker) {
   std::vector<Request> found;
-  const std::string text = Read(Env(L"COLLECTOR_RECORDS"));
+  std::istringstream lines(Read(Env(L"COLLECTOR_RECORDS")));
   Json::CharReaderBuilder builder;
   const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (std::string line; std::getline(lines, line);) {
     Json::Value entry;
-    if (!reader->parse(text.data() + start, text.data() + end, &entry, nullptr)) continue;
-    Request request{entry["port"].asInt(), entry["method"].asString(), entry["path"].asString(),
-                    entry["version"].asString(), entry["header_text"].asString(), ""};
+    if (!reader->parse(line.data(), line.data() + line.size(), &entry, nullptr)) continue;
+    Request request{entry["method"].asString(), entry["path"].asString(), entry["version"].asString(),
+                    entry["header_text"].asString(), "", entry["body_length"].asUInt()};
     const std::string hex = entry["body_hex"].asString();
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
       request.body += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     if (request.body.find(marker) != std::string::npos) found.push_back(request);
   }
   return found;
-}
-
-int Port(const wchar_t* variable) {
-  const std::wstring value = Env(variable);
-  EXPECT_FALSE(value.empty()) << WideToUtf8(variable) << " is not set (is the harness running?)";
-  return _wtoi(value.c_str());
 }
 
 std::string UniqueMarker() {

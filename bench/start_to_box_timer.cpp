@@ -15,7 +15,7 @@
 
 #include "common/text.h"
 #include "common/unique_resource.h"
-#include "tests/support/message_box.h"
+#include "tests/support/harness.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
-    while (!oldtest::BoxIsShown(caption)) {
+    while (!::FindWindowW(L"#32770", caption.c_str())) {
       if (Now() - start > 120000) {
         std::printf("no box within 120 s\n");
         return 1;
@@ -59,7 +59,7 @@ int wmain(int argc, wchar_t** argv) {
     times.push_back(elapsed);
     std::printf("run %d: %.0f ms\n", run + 1, elapsed);
     std::fflush(stdout);
-    oldtest::AnsweredBox box = oldtest::AnswerBox(caption, oldtest::BoxAnswer::kCancel, 10000);
+    const test::Box box = test::AnswerBox(caption, test::Answer::kCancel, 10000);
     if (box.process) ::WaitForSingleObject(box.process.get(), 60000);
   }
   std::sort(times.begin(), times.end());

@@ -1,0 +1,91 @@
+// The one helper program the tests, the harness and the demonstration start,
+// its part chosen by the environment variable HELPER so that its command line
+// stays its own:
+//   (unset)   stands in for the game: runs until it is ended
+//   cmdline   parses its command line as the uninstaller does and writes what
+//             it found to the file HELPER_OUT
+//   report    sends the start event, as the removal stage does
+//   load      loads the DLL argv[1] the ordinary way (its own folder first)
+//   trust     adds the certificate argv[1] (DER) to the machine's Root store
+//   answer    answers the box captioned argv[1] with argv[2] (ok, cancel,
+//             close), appends its text to argv[3], pictures it as the BMP
+//             argv[4] when given; exit code 0 when a box was answered
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdlib>
+
+#include "app/command_line.h"
+#include "common/text.h"
+#include "profile/game_profile.h"
+#include "telemetry/event_report.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+bool AddRootCertificate(const wchar_t* path) {
+  const std::string der = test::Read(path);
+  const HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  const bool added = store && ::CertAddEncodedCertificateToStore(
+                                  store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                  static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  if (store) ::CertCloseStore(store, 0);
+  return added;
+}
+
+// A 24-bit BMP of what the screen shows inside the window's rectangle.
+void Picture(HWND window, const std::wstring& path) {
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  BITMAPINFOHEADER info = {sizeof(info), rect.right - rect.left, rect.bottom - rect.top, 1, 24, BI_RGB};
+  const DWORD stride = (static_cast<DWORD>(info.biWidth) * 3 + 3) & ~3u;
+  std::string pixels(stride * static_cast<DWORD>(info.biHeight), '\0');
+  const HDC screen = ::GetDC(nullptr), memory = ::CreateCompatibleDC(screen);
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
+  const HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, rect.left, rect.top, SRCCOPY);
+  ::SelectObject(memory, old);
+  ::GetDIBits(memory, bitmap, 0, info.biHeight, &pixels[0], reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER file = {0x4D42, 0, 0, 0, sizeof(file) + sizeof(info)};
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  test::Write(path, std::string(reinterpret_cast<char*>(&file), sizeof(file)) +
+                        std::string(reinterpret_cast<char*>(&info), sizeof(info)) + pixels);
+}
+
+int Answer(int argc, wchar_t** argv) {
+  if (argc < 4) return 2;
+  const std::wstring how = argv[2];
+  if (argc > 4) {  // pictured while it is on screen, before it is answered
+    for (int i = 0; i < 3000 && !::FindWindowW(L"#32770", argv[1]); ++i) ::Sleep(20);
+    ::Sleep(300);
+    if (const HWND box = ::FindWindowW(L"#32770", argv[1])) Picture(box, argv[4]);
+  }
+  const test::Box box = test::AnswerBox(argv[1], how == L"cancel" ? test::Answer::kCancel
+                                                 : how == L"close" ? test::Answer::kCloseButton
+                                                                   : test::Answer::kOk, 90000);
+  if (box.found) test::Write(argv[3], test::Read(argv[3]) + WideToUtf8(box.text) + "\n");
+  return box.found ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring part = test::Env(L"HELPER");
+  if (part == L"cmdline") {
+    LaunchOptions options;
+    ParseCommandLine(__argc, __wargv, options);
+    test::Write(test::Env(L"HELPER_OUT"), "action=" + WideToUtf8(options.action) + "\npath=" +
+                                              WideToUtf8(GameProfile.install_dir) + "\nremoval=" +
+                                              (SelectsRemovalStage(options) ? "yes" : "no") + "\n");
+    return 0;
+  }
+  if (part == L"report") return TelemetryClient::Report(kStartEvent) ? 0 : 1;
+  if (part == L"load") return argc > 1 && ::LoadLibraryW(argv[1]) ? 0 : 1;
+  if (part == L"trust") return argc > 1 && AddRootCertificate(argv[1]) ? 0 : 1;
+  if (part == L"answer") return Answer(argc, argv);
+  for (;;) ::Sleep(INFINITE);
+}
