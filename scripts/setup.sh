@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 third="$root/third_party"
 
 packages=(
-  cmake ninja-build dpkg-dev openssl python3 bc binutils
+  cmake ninja-build dpkg-dev openssl python3 bc binutils procps
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 xvfb x11-utils imagemagick googletest
