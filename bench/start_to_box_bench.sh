@@ -4,20 +4,29 @@
 # is measured with the collector on loopback and with it unreachable: a port
 # where nothing listens, and a collector that takes the request and never
 # answers (bounded by the transport's time-outs).
-#   bench/start_to_box_bench.sh [RUNS]      (default 5 runs per setting)
+#   bench/start_to_box_bench.sh [--32] [RUNS]   (default 5 runs per setting;
+#     --32: the 32-bit test build under WoW64)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+preset=test bin="$root/build/x86_64-test"
+if [ "${1:-}" = --32 ]; then
+  shift
+  preset=test32 bin="$root/build/i686-test"
+fi
 runs=${1:-5}
 "$root/scripts/setup.sh" >/dev/null
+if [ "$preset" = test32 ] && [ "$(cat "$root/build/wow64")" != yes ]; then
+  echo "start_to_box_bench: no 32-bit run here: $(cat "$root/build/wow64")"
+  exit 1
+fi
 cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
-cmake --preset test >/dev/null && cmake --build --preset test >/dev/null
+cmake --preset $preset >/dev/null && cmake --build --preset $preset >/dev/null
 
 harness="$root/tests/harness"
-bin="$root/build/x86_64-test"
 # shellcheck source=../tests/harness/session.sh
 source "$harness/session.sh"
-open_session uninstall-bench services
+UNINSTALL_BUILD_DIR=$bin open_session uninstall-bench services
 # shellcheck source=../tests/harness/sample_game.sh
 source "$harness/sample_game.sh"
 lay_out_sample_game "$bin"

@@ -47,16 +47,21 @@ sleep 1
 (cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
 
 answer() { # caption button picture
-  HELPER=answer "$harness/wine-run.sh" "$bin/helper.exe" "$1" "$2" 'C:\work\demo\boxes.txt' \
-    "C:\\work\\demo\\$3.bmp" 90000
+  # A picture of the box as the X display shows it, then the user's answer.
+  local window=
+  for _ in $(seq 450); do
+    window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{print $1; exit}')
+    [ -n "$window" ] && break
+    sleep 0.2
+  done
+  sleep 0.5
+  [ -n "$window" ] && import -window "$window" "out/demo/$3.png"
+  HELPER=answer "$harness/wine-run.sh" "$bin/helper.exe" "$1" "$2" 'C:\work\demo\boxes.txt'
 }
 answer "Demo Quest Unistall" ok confirmation
 answer "Demo Quest Unistall" ok done
 for _ in $(seq 100); do pgrep -f 'g_uninstall_' >/dev/null || break; sleep 0.2; done
 
-for picture in confirmation done; do
-  convert "$c/work/demo/$picture.bmp" "out/demo/$picture.png"
-done
 
 echo
 echo "== The boxes the user saw"

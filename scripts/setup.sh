@@ -6,19 +6,42 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 third="$root/third_party"
 
 packages=(
-  cmake ninja-build dpkg-dev openssl python3 bc binutils
+  cmake ninja-build dpkg-dev openssl python3 bc binutils procps
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 xvfb x11-utils imagemagick googletest
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+apt_install() {
+  echo "setup: installing $*"
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+}
+missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then apt_install "${missing[@]}"; fi
+
+# 32-bit programs under WoW64 need a kernel that starts 32-bit programs, which
+# some virtual machines switch off; a three-instruction program asks the kernel
+# itself. The answer goes to build/wow64 for the test and benchmark commands:
+# "yes", or why not.
+mkdir -p "$root/build"
+probe=$(mktemp -d)
+printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$probe/p.s"
+as --32 -o "$probe/p.o" "$probe/p.s" && ld -m elf_i386 -o "$probe/p" "$probe/p.o"
+said=$( { "$probe/p"; } 2>&1 ) && code=0 || code=$?
+rm -rf "$probe"
+if [ "$code" = 42 ]; then
+  # A prefix made after this is a WoW64 prefix; wine64 then starts 32-bit programs too.
+  if ! installed wine32:i386; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    apt_install wine32:i386
+  fi
+  echo yes > "$root/build/wow64"
+else
+  echo "the kernel does not start 32-bit programs (a 32-bit probe got exit $code${said:+: ${said##*: }})" \
+    > "$root/build/wow64"
+  echo "setup: 32-bit runs are skipped: $(cat "$root/build/wow64")"
 fi
 
 # Dependency sources come from Debian's own source packages, pinned to the

@@ -53,13 +53,15 @@ start() {
   : "${WINEPREFIX:?}"
   check
   "$wineserver" -p
-  # Wine's own service processes start here, detached from our output pipes.
-  "$wine" cmd /c exit </dev/null >/dev/null 2>&1
   local n=90
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   echo $! > "$WINEPREFIX/.xvfb.pid"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  # Wine's own service processes start here, detached from our output pipes.
+  # The desktop process starts with them and stays: it needs the display, or
+  # no program of the prefix gets a window.
+  DISPLAY=":$n" "$wine" cmd /c exit </dev/null >/dev/null 2>&1
   echo ":$n"
 }
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Lays out the sample game "Demo Quest" in a Wine prefix as the platform's
-# installer leaves it. Sourced by the demonstration and the benchmarks:
-#   lay_out_sample_game BUILD_DIR
-# needs WINEPREFIX; sets SAMPLE_* variables naming what it made.
+# installer leaves it. Sourced by the demonstration, the benchmarks and the
+# release smoke run:
+#   lay_out_sample_game BUILD_DIR [UNINSTALL_EXE]
+# (the game's uninstall.exe is BUILD_DIR's unless named); needs WINEPREFIX;
+# sets SAMPLE_* variables naming what it made.
 
 lay_out_sample_game() {
-  local bin=$1
+  local bin=$1 uninstaller=${2:-$1/uninstall.exe}
   local c="$WINEPREFIX/drive_c"
   SAMPLE_LIB="$c/Games/Brimlake/Library"
   SAMPLE_APP="$SAMPLE_LIB/DemoQuest/app"
@@ -19,7 +21,7 @@ lay_out_sample_game() {
   mkdir -p "$SAMPLE_APP/res/data" "$SAMPLE_APP/data/maps" "$SAMPLE_APP/data/sound" \
     "$SAMPLE_LIB/sdk_cache/7/patch" "$SAMPLE_LIB/sdk_cache/8" "$SAMPLE_LIB/OtherGame/app" \
     "$SAMPLE_DESKTOP" "$SAMPLE_PROGRAMS/DemoQuest" "$SAMPLE_PLATFORM" "$c/work"
-  cp "$bin/uninstall.exe" "$SAMPLE_APP/uninstall.exe"
+  cp "$uninstaller" "$SAMPLE_APP/uninstall.exe"
   cp "$bin/helper.exe" "$SAMPLE_APP/demoquest.exe"
   head -c 200000 /dev/urandom > "$SAMPLE_APP/data/maps/level1.map"
   head -c 50000 /dev/urandom > "$SAMPLE_APP/data/sound/theme.ogg"

@@ -12,6 +12,13 @@ shift
 src=$(cd "$(dirname "$exe")" && pwd)
 bin="$WINEPREFIX/drive_c/bin"
 mkdir -p "$bin" "$WINEPREFIX/drive_c/work"
+# C:\bin holds one build's programs: the other architecture's, of the same
+# names, would be mixed in unseen.
+if [ ! -f "$bin/.build" ]; then echo "$src" > "$bin/.build"; fi
+if [ "$(cat "$bin/.build")" != "$src" ]; then
+  echo "wine-run.sh: this prefix runs the programs of $(cat "$bin/.build"), not of $src" >&2
+  exit 1
+fi
 # Planted DLLs stay in their own folder, away from the test programs.
 mkdir -p "$bin/planted"
 for f in "$src"/*.exe "$src"/*.dll "$src"/planted/*.dll; do

@@ -8,8 +8,8 @@
 //   load      loads the DLL argv[1] the ordinary way (its own folder first)
 //   trust     adds the certificate argv[1] (DER) to the machine's Root store
 //   answer    answers the box captioned argv[1] with argv[2] (ok, cancel,
-//             close), appends its text to argv[3], pictures it as the BMP
-//             argv[4] when given; exit code 0 when a box was answered
+//             close) and appends its text to the file argv[3]; exit code 0
+//             when a box was answered
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -34,36 +34,9 @@ bool AddRootCertificate(const wchar_t* path) {
   return added;
 }
 
-// A 24-bit BMP of what the screen shows inside the window's rectangle.
-void Picture(HWND window, const std::wstring& path) {
-  RECT rect;
-  ::GetWindowRect(window, &rect);
-  BITMAPINFOHEADER info = {sizeof(info), rect.right - rect.left, rect.bottom - rect.top, 1, 24, BI_RGB};
-  const DWORD stride = (static_cast<DWORD>(info.biWidth) * 3 + 3) & ~3u;
-  std::string pixels(stride * static_cast<DWORD>(info.biHeight), '\0');
-  const HDC screen = ::GetDC(nullptr), memory = ::CreateCompatibleDC(screen);
-  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
-  const HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, rect.left, rect.top, SRCCOPY);
-  ::SelectObject(memory, old);
-  ::GetDIBits(memory, bitmap, 0, info.biHeight, &pixels[0], reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  BITMAPFILEHEADER file = {0x4D42, 0, 0, 0, sizeof(file) + sizeof(info)};
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-  test::Write(path, std::string(reinterpret_cast<char*>(&file), sizeof(file)) +
-                        std::string(reinterpret_cast<char*>(&info), sizeof(info)) + pixels);
-}
-
 int Answer(int argc, wchar_t** argv) {
   if (argc < 4) return 2;
   const std::wstring how = argv[2];
-  if (argc > 4) {  // pictured while it is on screen, before it is answered
-    for (int i = 0; i < 3000 && !::FindWindowW(L"#32770", argv[1]); ++i) ::Sleep(20);
-    ::Sleep(300);
-    if (const HWND box = ::FindWindowW(L"#32770", argv[1])) Picture(box, argv[4]);
-  }
   const test::Box box = test::AnswerBox(argv[1], how == L"cancel" ? test::Answer::kCancel
                                                  : how == L"close" ? test::Answer::kCloseButton
                                                                    : test::Answer::kOk, 90000);
