@@ -27,8 +27,8 @@ harness="$root/tests/harness"
 # shellcheck source=../tests/harness/session.sh
 source "$harness/session.sh"
 UNINSTALL_BUILD_DIR=$bin open_session uninstall-bench services
-# shellcheck source=../tests/harness/sample_game.sh
-source "$harness/sample_game.sh"
+# shellcheck source=../scripts/sample_game.sh
+source "$root/scripts/sample_game.sh"
 lay_out_sample_game "$bin"
 
 measure() { # label port

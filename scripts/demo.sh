@@ -28,8 +28,8 @@ source "$harness/session.sh"
 echo "== Preparing a fresh Wine prefix (no host drive mapped)"
 open_session uninstall-demo services
 
-# shellcheck source=../tests/harness/sample_game.sh
-source "$harness/sample_game.sh"
+# shellcheck source=sample_game.sh
+source "$root/scripts/sample_game.sh"
 bin="$root/build/x86_64-test"
 c="$WINEPREFIX/drive_c"
 echo "== Laying out the sample game 'Demo Quest'"

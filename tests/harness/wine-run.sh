@@ -1,36 +1,24 @@
 #!/usr/bin/env bash
-# Starts a Windows program of the build inside the test prefix. The program
-# and the other programs of its folder are copied to C:\bin, and it starts
-# with C:\work as its working folder. The prefix must map no drive outside
-# itself, so that a removal bug can reach nothing of the host.
+# Starts a Windows program of a build in the session's prefix (ctest's
+# emulator): the build's programs are copied to C:\bin, its planted DLLs to
+# C:\bin\planted, and the program starts in C:\work. A prefix that maps
+# anything outside itself runs nothing, so that a removal bug can reach
+# nothing of the host.
 set -eu
-: "${WINEPREFIX:?WINEPREFIX must name the test prefix (scripts/test.sh makes one)}"
-here=$(cd "$(dirname "$0")" && pwd)
-"$here/prefix.sh" check
-exe=$1
+: "${WINEPREFIX:?WINEPREFIX must name a test prefix (tests/harness/session.sh makes one)}"
+# shellcheck source=session.sh
+source "$(dirname "$0")/session.sh"
+check_prefix
+src=$(cd "$(dirname "$1")" && pwd) bin=$WINEPREFIX/drive_c/bin exe=$(basename "$1")
 shift
-src=$(cd "$(dirname "$exe")" && pwd)
-bin="$WINEPREFIX/drive_c/bin"
-mkdir -p "$bin" "$WINEPREFIX/drive_c/work"
-# C:\bin holds one build's programs: the other architecture's, of the same
-# names, would be mixed in unseen.
-if [ ! -f "$bin/.build" ]; then echo "$src" > "$bin/.build"; fi
-if [ "$(cat "$bin/.build")" != "$src" ]; then
-  echo "wine-run.sh: this prefix runs the programs of $(cat "$bin/.build"), not of $src" >&2
-  exit 1
-fi
-# Planted DLLs stay in their own folder, away from the test programs.
+# One build per prefix: the other architecture's programs have the same names.
+[ -f "$bin/.build" ] || echo "$src" > "$bin/.build"
+[ "$(cat "$bin/.build")" = "$src" ] || { echo "wine-run.sh: this prefix runs $(cat "$bin/.build")" >&2; exit 1; }
 mkdir -p "$bin/planted"
-for f in "$src"/*.exe "$src"/*.dll "$src"/planted/*.dll; do
-  [ -f "$f" ] || continue
-  case "$f" in
-    "$src"/planted/*) target="$bin/planted/$(basename "$f")" ;;
-    *) target="$bin/$(basename "$f")" ;;
-  esac
-  if [ ! -f "$target" ] || [ "$f" -nt "$target" ]; then
-    # Copy then rename, so that a program is never started half-written.
-    cp "$f" "$target.$$" && mv -f "$target.$$" "$target"
-  fi
+for f in "$src"/*.exe "$src"/planted/*.dll; do
+  target=$bin/${f#"$src"/}
+  # Copied, then renamed: a program never starts half-written.
+  if [ -f "$f" ] && ! [ "$target" -nt "$f" ]; then cp "$f" "$target.$$" && mv -f "$target.$$" "$target"; fi
 done
 cd "$WINEPREFIX/drive_c/work"
-exec /usr/lib/wine/wine64 "C:\\bin\\$(basename "$exe")" "$@"
+exec "$session_wine" "C:\\bin\\$exe" "$@"

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The services of one test session, on loopback and inside the prefix only.
+
+  services.py PREFIX CERTS RECORDS PORTS_FILE
+
+Telemetry collectors over HTTPS, every request recorded as one JSON line in
+RECORDS (method, path, version, header_text, body_length and body_hex, the
+body's first 64 KiB in hexadecimal):
+  COLLECTOR_PORT             answers 200 "ok" (on 443 when it is free)
+  COLLECTOR_ERROR_PORT       answers 500 with a body
+  COLLECTOR_SILENT_PORT      takes the request and never answers
+  COLLECTOR_WRONG_HOST_PORT  answers 200, with a certificate for another name
+  COLLECTOR_CLOSED_PORT      nothing listens
+PORTS_FILE receives them as shell exports once all listen.
+
+Requests of the tests, as files in PREFIX/drive_c/work/.requests: <id>.req
+holds a verb and its Unix paths, one per line; the answer, "ok" or "error:
+...", goes to <id>.done. Every path must lie inside the prefix.
+  link LINK TARGET     a symlink; Wine shows one to a folder as a reparse point
+  swap FOLDER TARGET   FOLDER renamed to FOLDER.moved, a link to TARGET in its place
+  drive LETTER TARGET  drive LETTER: mapped to TARGET
+  rmtree PATH          PATH removed, links unlinked and never followed
+"""
+import http.server
+import json
+import os
+import shutil
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+
+LOCK = threading.Lock()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        entry = {"method": self.command, "path": self.path, "version": self.request_version,
+                 "header_text": str(self.headers), "body_length": len(body), "body_hex": body[:65536].hex()}
+        with LOCK, open(self.server.records, "a") as records:
+            records.write(json.dumps(entry) + "\n")
+        if self.server.mode == "silent":
+            while self.connection.recv(1024):  # until the client gives up
+                pass
+            return
+        status, text = (500, b"collector failure: event not stored") if self.server.mode == "error" else (200, b"ok")
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(text)))
+        self.end_headers()
+        self.wfile.write(text)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = allow_reuse_address = True
+
+    def get_request(self):  # the handshake runs in the request's thread
+        sock, address = self.socket.accept()
+        return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), address
+
+    def handle_error(self, request, address):
+        pass
+
+
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
+def collector(certs, records, mode, cert, wanted):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(certs, cert + ".pem"), os.path.join(certs, cert + ".key"))
+    try:
+        servers = [Server(("127.0.0.1", wanted), Handler)]
+    except OSError:  # a parallel run holds 443
+        servers = [Server(("127.0.0.1", 0), Handler)]
+    port = servers[0].server_address[1]
+    try:  # localhost may be ::1 first
+        servers.append(Server6(("::1", port), Handler))
+    except OSError:
+        pass
+    for server in servers:
+        server.context, server.mode, server.records = context, mode, records
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    return port
+
+
+def handle(prefix, verb, first, second):
+    def inside(path):
+        return (os.path.realpath(path) + "/").startswith(prefix + "/")
+    if verb == "drive":
+        if len(first) != 1 or first.lower() in "cz" or not inside(second):
+            return "error: refused"
+        link = os.path.join(prefix, "dosdevices", first.lower() + ":")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(second, link)
+    elif not inside(os.path.dirname(first)) or (verb != "rmtree" and not inside(second)):
+        return "error: outside the prefix"
+    elif verb == "link":
+        os.symlink(second, first)
+    elif verb == "swap":
+        os.rename(first, first + ".moved")
+        os.symlink(second, first)
+    elif verb == "rmtree":
+        os.remove(first) if os.path.islink(first) else shutil.rmtree(first)
+    else:
+        return "error: unknown request"
+    return "ok"
+
+
+def main(prefix, certs, records, ports_file):
+    prefix = os.path.realpath(prefix)
+    ports = {name: collector(certs, records, mode, cert, wanted) for name, mode, cert, wanted in [
+        ("COLLECTOR_PORT", "ok", "localhost", 443), ("COLLECTOR_ERROR_PORT", "error", "localhost", 0),
+        ("COLLECTOR_SILENT_PORT", "silent", "localhost", 0), ("COLLECTOR_WRONG_HOST_PORT", "ok", "otherhost", 0)]}
+    with socket.socket() as free:
+        free.bind(("127.0.0.1", 0))
+        ports["COLLECTOR_CLOSED_PORT"] = free.getsockname()[1]
+    with open(ports_file + ".tmp", "w") as out:
+        out.writelines("export %s=%d\n" % item for item in ports.items())
+    os.replace(ports_file + ".tmp", ports_file)
+    folder = os.path.join(prefix, "drive_c", "work", ".requests")
+    os.makedirs(folder, exist_ok=True)
+    while True:
+        for name in [name for name in os.listdir(folder) if name.endswith(".req")]:
+            path = os.path.join(folder, name)
+            with open(path) as request:
+                verb, first, second = (request.read().split("\n") + ["", ""])[:3]
+            try:
+                answer = handle(prefix, verb, first, second)
+            except Exception as error:  # every request is answered
+                answer = "error: %s" % error
+            os.remove(path)
+            with open(path[:-4] + ".tmp", "w") as out:
+                out.write(answer)
+            os.replace(path[:-4] + ".tmp", path[:-4] + ".done")
+        time.sleep(0.01)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:5])
