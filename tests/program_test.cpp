@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <sstream>
@@ -24,6 +23,7 @@ using Strings = std::vector<std::string>;
 using Members = std::map<std::string, std::string>;
 
 const std::wstring kQuestion = L"Are you sure you want to completely remove Demo Quest and all of its components?";
+const std::wstring kNoName = L"Are you sure you want to completely remove  and all of its components?";
 const std::wstring kDone = L"Demo Quest was successfully removed from your computer.";
 const std::wstring kRunning = L"Demo Quest is still running please close Demo Quest then try uninstall again.";
 const std::wstring kIncomplete =
@@ -31,6 +31,7 @@ const std::wstring kIncomplete =
 const std::wstring kUnreadable =
     L"The game in %s could not be removed: its install information (res\\data\\init.dat) could not be read.";
 const std::wstring kEntries = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
+const test::Values kOthers = {{L"InstallLocation", L"C:\\Program Files\\Other\\"}, {L"", L"C:\\Program Files\\Other\\o.exe"}};
 
 std::wstring ShellFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
@@ -40,54 +41,58 @@ std::wstring ShellFolder(int csidl) {
 std::wstring OldCopy(wchar_t digit) { return L"temp\\g_uninstall_" + std::wstring(32, digit) + L"\\"; }
 
 // A game as the platform's installer leaves it, with its registry entries,
-// another game and other files beside it that must stay, and a temporary
-// folder of its own holding what earlier runs and other programs left.
+// and beside it what must stay: another game, another program's entries, and
+// in its own temporary folder what earlier runs and other programs left.
 struct Game {
   std::wstring base = test::FreshFolder(), app = base + L"Lib\\G\\app\\", temp = base + L"temp\\";
   std::wstring uninstall_key = kEntries + L"Uninstall\\DemoQuest", app_paths_key = kEntries + L"App Paths\\dq.exe";
   std::string marker = test::UniqueMarker();  // its op_id, which finds its reports
   std::vector<std::wstring> files{app + L"data\\level.map", base + L"Lib\\G\\launcher.cfg", base + L"Lib\\sdk_cache\\7\\p.bin",
                                   ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Demo Quest.lnk",
-                                  ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\DemoQuest\\Demo Quest.lnk"};
+                                  ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\DemoQuest\\Demo Quest.lnk", app + L"uninstall.exe"};
   std::vector<std::wstring> survivors{L"Lib\\keep", L"Lib\\sdk_cache\\8\\other", L"Lib\\Other\\app\\res\\data\\init.dat",
                                       L"outside.lnk", L"temp\\notes.txt", L"temp\\g_uninstall_9\\g_uninstall_9.exe",
                                       OldCopy(L'4') + L"g_uninstall_8.exe", OldCopy(L'4') + L"also.txt"};
 
-  explicit Game(const Members& changes = {}, const std::string& document = "") {
+  Game(const Members& changes, const std::string& document) {
     Members members = {{"game_name", "Demo Quest"}, {"shortcut_name", "Demo Quest"}, {"branch_id", "7"},
-                       {"install_name", "DemoQuest"}, {"exe_name", "dq.exe"}, {"op_id", marker}};
+                       {"install_name", "DemoQuest"}, {"exe_name", "dq.exe"}, {"op_id", marker},
+                       {"version", "2"}, {"ver", "15"}};
     for (const auto& [name, value] : changes) members[name] = value;
     std::string json = "{";
     for (const auto& [name, value] : members) json += "\"" + name + "\":\"" + value + "\",";
     json.back() = '}';
     test::Write(app + L"res\\data\\init.dat", document.empty() ? json : document);
-    for (const std::wstring& file : files) test::Write(file);
+    for (const std::wstring& file : files) test::Write(file, test::Read(test::ProgramFolder() + L"uninstall.exe"));
     for (const std::wstring& file : survivors) test::Write(base + file);
     for (wchar_t old : {L'1', L'2'}) test::Write(base + OldCopy(old) + L"g_uninstall_5.exe");
-    test::Write(app + L"uninstall.exe", test::Read(test::ProgramFolder() + L"uninstall.exe"));
     test::Write(app + L"dq.exe", test::Read(test::ProgramFolder() + L"helper.exe"));
     test::WriteKey(HKEY_LOCAL_MACHINE, uninstall_key, {{L"InstallLocation", app}, {L"UninstallString", L"\"" + app + L"uninstall.exe\""}});
     test::WriteKey(HKEY_LOCAL_MACHINE, app_paths_key, {{L"", app + L"dq.exe"}});
+    for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"}) test::WriteKey(HKEY_LOCAL_MACHINE, kEntries + key, kOthers);
     test::SetEnv({{L"TEMP", temp}, {L"TMP", temp}, {L"UNINSTALL_TEST_LAUNCH_RECORD", base + L"launches"}});
   }
   ~Game() {
     for (const std::wstring& key : {uninstall_key, app_paths_key}) test::DeleteKey(HKEY_LOCAL_MACHINE, key);
     for (const std::wstring& file : files) ::DeleteFileW(file.c_str());
-    test::SetEnv({{L"UNINSTALL_TEST_LAUNCH_RECORD", L""}});
-    for (const std::wstring& launch : Launches()) {  // copies still waiting at their question
-      const UniqueHandle copy(::OpenProcess(PROCESS_TERMINATE, FALSE, std::stoul(launch)));
-      if (copy && launch.find(L"/action=uninstall") != std::wstring::npos) ::TerminateProcess(copy.get(), 1);
-    }
+    test::SetEnv({{L"UNINSTALL_TEST_LAUNCH_RECORD", L""}, {L"TEMP", L"C:\\users\\root\\Temp"}, {L"TMP", L""}});
   }
-  bool Registered() const {
-    return test::ReadKey(HKEY_LOCAL_MACHINE, uninstall_key)[L"UninstallString"] == L"\"" + app + L"uninstall.exe\"" &&
-           test::ReadKey(HKEY_LOCAL_MACHINE, app_paths_key)[L""] == app + L"dq.exe";
+  // "none", "as installed" or "written again" (the nine values).
+  std::string Registration() const {
+    test::Values entry = test::ReadKey(HKEY_LOCAL_MACHINE, uninstall_key);
+    if (entry.empty()) return "none";
+    if (entry[L"UninstallString"] != L"\"" + app + L"uninstall.exe\"" ||
+        test::ReadKey(HKEY_LOCAL_MACHINE, app_paths_key)[L""] != app + L"dq.exe")
+      return "wrong";
+    return entry.size() == 2 ? "as installed" : entry.size() == 9 && entry[L"DisplayVersion"] == L"2.15" ? "written again" : "wrong";
   }
-  // How many of its 6 files are left, "lost" when something beside it went.
+  // How many of its 6 files are left, or what beside it went.
   std::string Left() const {
     for (const std::wstring& file : survivors)
       if (!Exists(base + file)) return "lost " + WideToUtf8(file);
-    size_t left = Exists(app + L"uninstall.exe");
+    for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"})
+      if (test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + key) != kOthers) return "another program's entries changed";
+    size_t left = 0;
     for (const std::wstring& file : files) left += Exists(file);
     return std::to_string(left);
   }
@@ -108,15 +113,14 @@ struct Game {
   }
 };
 
-// Starts `command_line` from `folder`; when it `relocates`, checks that its
-// first process shows no window. Answers the question with `confirm` and a
-// closing box, if any, with OK: the boxes' texts, or a note of a window or an
-// exit code other than 0.
-Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, Answer confirm,
-                 const std::wstring& caption, bool relocates = true) {
+// Runs `command_line` from `folder`; checks that its first process shows no
+// window unless it is the removal stage itself; answers the question with
+// `confirm` and a closing box, if any, with OK: the boxes' texts, or a note
+// of a window or an exit code other than 0.
+Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, Answer confirm, const std::wstring& caption) {
   const test::Process first = test::Start(command_line, folder);
   std::pair<DWORD, bool> windows{first.id, false};
-  while (relocates && first.Wait(1) == ~0u)
+  while (command_line.find(L"action=uninstall") == std::wstring::npos && first.Wait(1) == ~0u)
     ::EnumWindows([](HWND window, LPARAM context) -> BOOL {
       auto* seen = reinterpret_cast<std::pair<DWORD, bool>*>(context);
       DWORD owner = 0;
@@ -124,147 +128,120 @@ Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, A
       seen->second = seen->second || (owner == seen->first && ::IsWindowVisible(window));
       return TRUE;
     }, reinterpret_cast<LPARAM>(&windows));
+  if (confirm == Answer::kNone) return first.Wait(30000) == 0 ? Texts{} : Texts{L"an exit code other than 0"};
   test::Box question = test::AnswerBox(caption, confirm);
-  const test::Box closing = test::AnswerBox(caption, Answer::kOk, confirm == Answer::kOk ? 60000 : 3000);
+  const test::Box closing = test::AnswerBox(caption, Answer::kOk, confirm == Answer::kOk ? 60000 : 2000);
   test::Process copy;
   copy.handle = std::move(question.process);
   Texts boxes;
   for (const test::Box* box : {static_cast<const test::Box*>(&question), &closing})
     if (box->found) boxes.push_back(box->text);
-  const bool clean = !windows.second && copy.Wait(60000) == 0 && first.Wait(10000) == 0;
+  const bool clean = !windows.second && (!copy.handle || copy.Wait(60000) == 0) && first.Wait(10000) == 0;
   return clean ? boxes : Texts{L"a window or an exit code other than 0"};
-}
-
-Texts UninstallAsUser(const Game& game, Answer confirm, const std::wstring& caption = L"Demo Quest Unistall") {
-  return RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, confirm, caption);
 }
 
 }  // namespace
 
-// One row per thing a user does or meets, from the game's own folder.
+// One row per thing a user does or meets, from the game's own folder unless
+// the row starts the removal stage itself.
 TEST(Program, AsAUserLivesIt) {
+  const std::wstring documents = ShellFolder(CSIDL_PERSONAL), direct = L"/action=uninstall ";
+  test::Write(documents + L"\\res\\data\\init.dat", "{\"game_name\":\"Demo Quest\"}");
   const std::map<std::wstring, std::wstring> kUnkillable = {
       {L"UNINSTALL_TEST_TERMINATE_FAILS", L"1"}, {L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3"}, {L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100"}};
+  const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}};
   const struct {
     const char* what;
     Members changes;
-    bool running;  // the game runs from its folder, a program of its name elsewhere, an earlier copy
+    std::string document;    // in place of the descriptor
+    std::wstring layout;     // more in the installation folder
+    std::wstring arguments;  // after direct: the removal stage itself, from C:\work
     std::map<std::wstring, std::wstring> seams;
+    bool running;  // the game runs, a program of its name elsewhere and an earlier copy too
     Answer confirm;
-    Texts boxes;
+    Texts boxes;  // "<app>" stands for the installation folder
     Strings reports;
-    std::string left;
-    bool registered;
+    std::string left, registration;
   } cases[] = {
-      {"Cancel", {}, false, {}, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", true},
-      {"the close button", {}, false, {}, Answer::kCloseButton, {kQuestion}, {"start", "cancelled_by_user"}, "6", true},
-      {"OK", {}, false, {}, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", false},
-      {"OK while the game runs", {}, true, {}, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", false},
-      {"OK, the game cannot be ended", {}, true, kUnkillable, Answer::kOk, {kQuestion, kRunning}, {"start", "residual_process"}, "6", true},
+      {"Cancel", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "written again"},
+      {"the close button", {}, "", L"", L"", {}, false, Answer::kCloseButton, {kQuestion}, {"start", "cancelled_by_user"}, "6", "written again"},
+      {"OK", {}, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none"},
+      {"OK while the game runs", {}, "", L"", L"", {}, true, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none"},
+      {"OK, the game cannot be ended", {}, "", L"", L"", kUnkillable, true, Answer::kOk, {kQuestion, kRunning},
+       {"start", "residual_process"}, "6", "written again"},
       {"names that leave their folders",
        {{"shortcut_name", "..\\\\..\\\\..\\\\work\\\\tests\\\\Program.AsAUserLivesIt\\\\outside"}, {"cache_name", ".."},
         {"branch_id", "C:\\\\work"}, {"uninstall_name", "..\\\\evil.exe"}},
-       false, {}, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", false},
-      {"cache and branch naming another game", {{"cache_name", "Other"}, {"branch_id", "app"}}, false, {}, Answer::kOk,
-       {kQuestion, kDone}, {"start", "success"}, "1", false},
+       "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "none"},
+      {"cache and branch naming another game", {{"cache_name", "Other"}, {"branch_id", "app"}}, "", L"", L"", {}, false,
+       Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "1", "none"},
+      {"another program's entry names, Cancel", kOtherNames, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
+       {"start", "cancelled_by_user"}, "6", "as installed"},
+      {"another program's entry names, OK", kOtherNames, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
+       {"start", "success"}, "1", "as installed"},
+      {"a file that cannot be deleted", {}, "", L"stuck!", L"", {}, false, Answer::kOk, {kQuestion, kIncomplete},
+       {"start", "incomplete_removal"}, "0", "written again"},
+      {"a descriptor that breaks the parser", {}, std::string(4000, '['), L"", L"", {}, false, Answer::kOk,
+       {kNoName, FormatWide(kUnreadable.c_str(), L"<app>")}, {}, "6", "as installed"},
+      {"no /path: no descriptor at the drive's root", {}, "", L"", direct, {}, false, Answer::kOk,
+       {kNoName, FormatWide(kUnreadable.c_str(), L"\\")}, {}, "6", "as installed"},
+      {"the user's Documents as /path", {}, "", L"", direct + L"/path=\"" + documents + L"\"", {}, false, Answer::kOk,
+       {kQuestion, kIncomplete}, {}, "6", "as installed"},
+      {"odd options relocate", {}, "", L"", L"/verbose --path=x -x /action=Uninstall \"/path=" + std::wstring(5000, L'p') + L"\"",
+       {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "written again"},
+      {"no temporary folder: nothing changes", {}, "", L"", L"", {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}},
+       false, Answer::kNone, {}, {}, "6", "as installed"},
+      {"a copy that cannot start: registered again", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
+       Answer::kNone, {}, {}, "6", "written again"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const Game game(c.changes);
+    const Game game(c.changes, c.document);
+    test::LayOut(game.app, c.layout);
     test::SetEnv(c.seams);
     std::vector<test::Process> running;
-    for (const std::wstring& program : {game.app + L"dq.exe", game.base + L"dq.exe", game.base + OldCopy(L'3') + L"g_uninstall_6.exe"})
-      if (c.running) test::Write(program, test::Read(game.app + L"dq.exe")), running.push_back(test::Start(L"\"" + program + L"\""));
-    EXPECT_EQ(UninstallAsUser(game, c.confirm), c.boxes);
+    for (const std::wstring& program : {game.app + L"dq.exe", game.base + L"dq.exe", game.base + OldCopy(L'3') + L"g_uninstall_6.exe"}) {
+      if (!c.running) break;
+      test::Write(program, test::Read(game.app + L"dq.exe"));
+      running.push_back(test::Start(L"\"" + program + L"\""));
+    }
+    const bool relocates = c.arguments.compare(0, direct.size(), direct) != 0;
+    Texts expected = c.boxes;
+    for (std::wstring& text : expected)
+      if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
+    EXPECT_EQ(RunProgram(L"\"" + (relocates ? game.app : test::ProgramFolder()) + L"uninstall.exe\" " + c.arguments,
+                         relocates ? game.app : L"C:\\work", c.confirm,
+                         !c.boxes.empty() && c.boxes[0] == kNoName ? L" Unistall" : L"Demo Quest Unistall"),
+              expected);
     EXPECT_EQ(game.Reports(), c.reports);
     EXPECT_EQ(game.Left(), c.left);
-    EXPECT_EQ(game.Registered(), c.registered);
-    // Started hidden, from a folder of its own with a random name, as
-    // /action=uninstall /path="<folder>" ; earlier copies but a running one swept.
-    const std::vector<std::wstring> launches = game.Launches();
-    ASSERT_EQ(launches.size(), 2u);
-    EXPECT_NE(launches[1].find(L" 0 \"" + game.temp + L"g_uninstall_"), std::wstring::npos) << WideToUtf8(launches[1]);
-    EXPECT_EQ(launches[1].find_first_not_of(L"0123456789abcdef", launches[1].find(L"g_uninstall_") + 12),
-              launches[1].find(L"g_uninstall_") + 44);
-    EXPECT_NE(launches[1].find(L".exe\" /action=uninstall /path=\"" + game.app.substr(0, game.app.size() - 1) + L"\" "),
-              std::wstring::npos);
-    for (wchar_t old : {L'1', L'2'}) EXPECT_FALSE(Exists(game.base + OldCopy(old)));
+    EXPECT_EQ(game.Registration(), c.registration);
+    for (const auto& seam : c.seams) test::SetEnv({{seam.first, L""}});
     for (size_t i = 0; i < running.size(); ++i) {
       EXPECT_EQ(running[i].Wait(0), i == 0 && c.seams.empty() ? 0u : ~0u) << i;  // only the game was ended
       ::TerminateProcess(running[i].handle.get(), 0);
     }
-    for (const auto& seam : c.seams) test::SetEnv({{seam.first, L""}});
+    // Started hidden, as /action=uninstall /path="<folder>" , from a new
+    // folder with a random name; the earlier copies swept but a running one
+    // and what is not theirs; a copy that did not start gone too.
+    const std::vector<std::wstring> launches = game.Launches();
+    const bool started = relocates && !c.boxes.empty(), swept = relocates && !c.seams.count(L"TEMP");
+    ASSERT_EQ(launches.size(), started ? 2u : 1u);
+    size_t copies = 0;
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((game.temp + L"g_uninstall_*").c_str(), &data));
+    for (bool more = find.valid(); more; more = ::FindNextFileW(find.get(), &data)) ++copies;
+    EXPECT_EQ(copies, 2 + (swept ? 0 : 2) + c.running + started);
+    EXPECT_EQ(Exists(game.base + OldCopy(L'1')), !swept);
+    if (!started) continue;
+    const size_t folder = launches[1].find(L" 0 \"" + game.temp + L"g_uninstall_");
+    ASSERT_NE(folder, std::wstring::npos) << WideToUtf8(launches[1]);
+    EXPECT_EQ(launches[1].find_first_not_of(L"0123456789abcdef", folder + game.temp.size() + 16), folder + game.temp.size() + 48);
+    EXPECT_NE(launches[1].find(L".exe\" /action=uninstall /path=\"" + game.app.substr(0, game.app.size() - 1) + L"\" "),
+              std::wstring::npos);
   }
-}
-
-// A descriptor that names another program's entries: they stay exactly as
-// they were, whether the user cancels or goes on.
-TEST(Program, AnotherProgramsEntriesAreNeverTouched) {
-  const test::Values uninstall = {{L"InstallLocation", L"C:\\Program Files\\Other\\"}, {L"Size", L"9"}};
-  const test::Values app_paths = {{L"", L"C:\\Program Files\\Other\\other.exe"}};
-  for (Answer answer : {Answer::kCancel, Answer::kOk}) {
-    test::WriteKey(HKEY_LOCAL_MACHINE, kEntries + L"Uninstall\\Other", uninstall);
-    test::WriteKey(HKEY_LOCAL_MACHINE, kEntries + L"App Paths\\other.exe", app_paths);
-    const Game game(Members{{"install_name", "Other"}, {"exe_name", "other.exe"}});
-    EXPECT_EQ(UninstallAsUser(game, answer).size(), answer == Answer::kOk ? 2u : 1u);
-    EXPECT_EQ(test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + L"Uninstall\\Other"), uninstall);
-    EXPECT_EQ(test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + L"App Paths\\other.exe"), app_paths);
-  }
-  for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"}) test::DeleteKey(HKEY_LOCAL_MACHINE, kEntries + key);
-}
-
-// Whenever the game is still there after OK, the user is not told it went:
-// no descriptor to read, a refused folder, a file that cannot be deleted.
-TEST(Program, NoSuccessWhenTheGameIsStillThere) {
-  const std::wstring documents = ShellFolder(CSIDL_PERSONAL), program = L"\"" + test::ProgramFolder() + L"uninstall.exe\"";
-  test::Write(documents + L"\\letter.txt", "dear user");
-  test::Write(documents + L"\\res\\data\\init.dat", "{\"game_name\":\"Demo Quest\"}");
-  const size_t unreadable = test::Requests("\"error\":\"unreadable_descriptor\"").size();
-  // No /path: the descriptor is looked for at the drive's root.
-  EXPECT_EQ(RunProgram(program + L" /action=uninstall", L"C:\\work", Answer::kOk, L" Unistall", false),
-            (Texts{L"Are you sure you want to completely remove  and all of its components?", FormatWide(kUnreadable.c_str(), L"\\")}));
-  EXPECT_EQ(test::Requests("\"error\":\"unreadable_descriptor\"").size(), unreadable + 1);
-  EXPECT_EQ(RunProgram(program + L" /action=uninstall /path=\"" + documents + L"\"", L"C:\\work", Answer::kOk, L"Demo Quest Unistall", false),
-            (Texts{kQuestion, kIncomplete}));
-  EXPECT_EQ(test::Read(documents + L"\\letter.txt"), "dear user");
-  {
-    const Game game({}, std::string(4000, '['));  // deep enough to break the parser
-    EXPECT_EQ(UninstallAsUser(game, Answer::kOk, L" Unistall").size(), 2u);
-  }
-  const Game game;
-  test::LayOut(game.app, L"stuck!");
-  EXPECT_EQ(UninstallAsUser(game, Answer::kOk), (Texts{kQuestion, kIncomplete}));
-  EXPECT_EQ(game.Reports(), (Strings{"start", "incomplete_removal"}));
-  EXPECT_TRUE(game.Registered());
-  ::SetFileAttributesW((game.app + L"stuck").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(test::Read(documents + L"\\res\\data\\init.dat"), "{\"game_name\":\"Demo Quest\"}");
   test::RemoveTree(documents + L"\\res");
-  ::DeleteFileW((documents + L"\\letter.txt").c_str());
-}
-
-TEST(Program, RelocationThatFailsLeavesTheGameRegisteredAndNoCopy) {
-  const Game game;
-  test::Write(game.base + L"plain file");
-  // No temporary folder: nothing changes, nothing starts.
-  for (const std::wstring& temp : {game.base + L"missing\\", game.base + L"plain file\\"}) {
-    test::SetEnv({{L"TEMP", temp}, {L"TMP", temp}});
-    EXPECT_EQ(test::Start(L"\"" + game.app + L"uninstall.exe\"", game.app).Wait(), 0u);
-    EXPECT_TRUE(game.Registered());
-  }
-  EXPECT_EQ(game.Launches().size(), 2u);
-  // A copy that cannot start: the entries are written again from the
-  // descriptor, in the program's own folder, and the copy goes.
-  test::SetEnv({{L"TEMP", game.temp}, {L"TMP", game.temp}, {L"UNINSTALL_TEST_START_FAILS", L"1"}});
-  EXPECT_EQ(test::Start(L"\"" + game.app + L"uninstall.exe\" /path=elsewhere", game.app).Wait(), 0u);
-  test::SetEnv({{L"UNINSTALL_TEST_START_FAILS", L""}});
-  test::Values entry = test::ReadKey(HKEY_LOCAL_MACHINE, game.uninstall_key);
-  EXPECT_EQ(entry[L"DisplayName"] + L"|" + entry[L"InstallLocation"] + L"|" + entry[L"DisplayVersion"], L"DemoQuest|" + game.app + L"|.");
-  EXPECT_TRUE(game.Registered());
-  // Left: an earlier copy's folder holding another file, a folder of another name.
-  WIN32_FIND_DATAW data;
-  std::wstring left;
-  UniqueFind find(::FindFirstFileW((game.temp + L"g_uninstall_*").c_str(), &data));
-  for (bool more = find.valid(); more; more = ::FindNextFileW(find.get(), &data)) left += data.cFileName + std::wstring(L" ");
-  EXPECT_EQ(left, OldCopy(L'4').substr(5, 44) + L" g_uninstall_9 ");
 }
 
 TEST(Program, TheCopyIsHeldUntilStartedInAFolderOnlyAdministratorsWrite) {
@@ -277,42 +254,35 @@ TEST(Program, TheCopyIsHeldUntilStartedInAFolderOnlyAdministratorsWrite) {
   EXPECT_FALSE(UniqueFileHandle(::CreateFileW(copy.path().c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
   EXPECT_FALSE(::DeleteFileW(copy.path().c_str()) || ::MoveFileW(folder.c_str(), (folder + L"x").c_str()));
   // Wine keeps no security descriptor of a folder's own (it maps it to Unix
-  // permissions): the one the program hands over is read back.
-  UniqueHandle token;
-  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put());
+  // permissions), so the one the program hands over is read back: owner
+  // Administrators; protected; full control for Administrators and SYSTEM,
+  // read and execute for the user, each passed on to the copy.
   alignas(TOKEN_USER) BYTE user[256];
   DWORD size = 0;
   wchar_t *sid = nullptr, *text = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
+  UniqueHandle token;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put());
   ::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size);
   ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(ProtectedFolderSecurity().c_str(), 1, &descriptor, nullptr));
-  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, 1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                                        &text, nullptr);
-  // Owner Administrators; protected; full control for Administrators and
-  // SYSTEM, read and execute for the user, each passed on to the copy.
+  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, 1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
   EXPECT_EQ(std::wstring(text), L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;" + std::wstring(sid) + L")");
   for (void* memory : {static_cast<void*>(sid), static_cast<void*>(text), descriptor}) ::LocalFree(memory);
   copy.Discard();
   EXPECT_FALSE(Exists(folder));
 }
 
-TEST(Program, EndsWithZeroAndNoWindowWhateverItIsGivenAndAsksForAdministrator) {
-  const Game game;
-  for (const std::wstring& arguments : {std::wstring(L"/verbose --path=x -x"), std::wstring(L"/action=Uninstall"),
-                                        L"\"/path=" + std::wstring(5000, L'p') + L"\""})
-    EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\" " + arguments, game.app, Answer::kCancel, L"Demo Quest Unistall").size(), 1u);
-  const UniqueLibrary module(::LoadLibraryExW((game.app + L"uninstall.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
+  const UniqueLibrary module(::LoadLibraryExW((test::ProgramFolder() + L"uninstall.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   const HRSRC manifest = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
   ASSERT_TRUE(manifest);
   const std::string xml(static_cast<const char*>(::LockResource(::LoadResource(module.get(), manifest))),
                         ::SizeofResource(module.get(), manifest));
   EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_EQ(xml.find("<compatibility"), std::string::npos);  // Windows 8 and later report 6.2: "Win10"
-}
 
-TEST(Program, PlantedSystemDllsAreNeverLoaded) {
-  const Game game;
+  const Game game({}, "");
   for (const std::wstring& folder : {game.app, game.temp})
     for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll"})
       test::Write(folder + dll, test::Read(test::ProgramFolder() + L"planted\\" + dll));
@@ -328,7 +298,7 @@ TEST(Program, PlantedSystemDllsAreNeverLoaded) {
   test::RemoveTree(L"C:\\work\\markers");
   ::DeleteFileW((game.app + L"probe.exe").c_str());
   // ...but the uninstaller never does, in either of its two processes.
-  EXPECT_EQ(UninstallAsUser(game, Answer::kOk), (Texts{kQuestion, kDone}));
+  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, Answer::kOk, L"Demo Quest Unistall"), (Texts{kQuestion, kDone}));
   EXPECT_FALSE(Exists(L"C:\\work\\markers"));
   EXPECT_EQ(game.Reports(), (Strings{"start", "success"}));
 }

@@ -64,5 +64,5 @@ foreach(dll wininet iphlpapi)
 endforeach()
 # Wine reads the DLL load order from the Unix environment of the first
 # process; Windows would prefer a DLL beside the program anyway.
-set_tests_properties(Program.PlantedSystemDllsAreNeverLoaded PROPERTIES
+set_tests_properties(Program.AsksForAdministratorAndNeverLoadsPlantedSystemDlls PROPERTIES
   ENVIRONMENT "WINEDLLOVERRIDES=wininet,iphlpapi=n,b")

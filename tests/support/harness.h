@@ -44,7 +44,7 @@ struct Process {
 };
 Process Start(const std::wstring& command_line, const std::wstring& folder = L"C:\\work");
 
-enum class Answer { kOk, kCancel, kCloseButton };
+enum class Answer { kOk, kCancel, kCloseButton, kNone };  // kNone: no box comes
 struct Box {
   bool found = false;
   std::wstring text;
