@@ -72,4 +72,5 @@ fi
 echo
 printf '%s\n' "${summary[@]}"
 echo "tests: $passed passed, $failed failed"
+bash "$root/scripts/test_ratio.sh"
 exit $status
