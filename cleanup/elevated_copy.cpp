@@ -130,6 +130,9 @@ ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& te
                                          GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr);
   if (written) copy.file_ = WriteAndHold(source, std::move(written));
   if (!copy.file_) {
+    // What was written of it goes, then its folder.
+    const UniqueFileHandle partial = OpenChild(copy.folder_.get(), file_name, EntryKind::kFile);
+    if (partial) (void)MarkForDeletion(partial.get());
     copy.Discard();
     return copy;
   }
