@@ -92,34 +92,6 @@ bool ListingRefusedForTests(HANDLE folder) {
 
 }  // namespace
 
-bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
-  entries.clear();
-  const NativeCalls& nt = Native();
-  if (nt.query_directory == nullptr || ListingRefusedForTests(folder)) return false;
-  // One call fills the buffer with as many entries as fit: the listing of a
-  // folder of 20,000 files takes a few dozen calls.
-  constexpr ULONG kBufferSize = 64 * 1024;
-  std::unique_ptr<ULONGLONG[]> buffer(new ULONGLONG[kBufferSize / sizeof(ULONGLONG)]);
-  for (BOOLEAN restart = TRUE;; restart = FALSE) {
-    IO_STATUS_BLOCK io = {};
-    const LONG status = nt.query_directory(folder, nullptr, nullptr, nullptr, &io, buffer.get(),
-                                           kBufferSize, kFileDirectoryInformation,
-                                           /*ReturnSingleEntry=*/FALSE, nullptr, restart);
-    if (status == kStatusNoMoreFiles) return true;
-    if (status < 0) return false;
-    const BYTE* at = reinterpret_cast<const BYTE*>(buffer.get());
-    for (;;) {
-      const auto* info = reinterpret_cast<const DirectoryInformation*>(at);
-      FolderEntry entry;
-      entry.name.assign(info->name, info->name_length / sizeof(WCHAR));
-      entry.folder = (info->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
-      if (info->next_entry_offset == 0) break;
-      at += info->next_entry_offset;
-    }
-  }
-}
-
 namespace {
 
 constexpr ULONG kFileCreate = 2;  // fails when the entry exists
@@ -149,7 +121,58 @@ UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MA
   return UniqueFileHandle(handle);
 }
 
+// A second handle to the open folder `folder`, for listing only.
+UniqueFileHandle OpenAgain(HANDLE folder) {
+  const NativeCalls& nt = Native();
+  if (nt.open_file == nullptr) return UniqueFileHandle();
+  UNICODE_STRING no_name = {};  // relative to `folder`: the folder itself
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &no_name, 0, folder, nullptr);
+  HANDLE handle = nullptr;
+  IO_STATUS_BLOCK io = {};
+  if (nt.open_file(&handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   kSynchronousIo | kDirectoryFile) < 0 ||
+      handle == nullptr)
+    return UniqueFileHandle();
+  return UniqueFileHandle(handle);
+}
+
 }  // namespace
+
+bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  const NativeCalls& nt = Native();
+  if (nt.query_directory == nullptr || ListingRefusedForTests(folder)) return false;
+  // Read through a handle of its own, closed when done: Wine keeps a
+  // folder's whole listing for as long as the handle it was read through
+  // stays open, and the walk holds every folder it empties.
+  const UniqueFileHandle listing = OpenAgain(folder);
+  if (!listing) return false;
+  // One call fills the buffer with as many entries as fit: the listing of a
+  // folder of 20,000 files takes a few dozen calls.
+  constexpr ULONG kBufferSize = 64 * 1024;
+  std::unique_ptr<ULONGLONG[]> buffer(new ULONGLONG[kBufferSize / sizeof(ULONGLONG)]);
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IO_STATUS_BLOCK io = {};
+    const LONG status = nt.query_directory(listing.get(), nullptr, nullptr, nullptr, &io, buffer.get(),
+                                           kBufferSize, kFileDirectoryInformation,
+                                           /*ReturnSingleEntry=*/FALSE, nullptr, restart);
+    if (status == kStatusNoMoreFiles) return true;
+    if (status < 0) return false;
+    const BYTE* at = reinterpret_cast<const BYTE*>(buffer.get());
+    for (;;) {
+      const auto* info = reinterpret_cast<const DirectoryInformation*>(at);
+      FolderEntry entry;
+      entry.name.assign(info->name, info->name_length / sizeof(WCHAR));
+      entry.folder = (info->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
+      if (info->next_entry_offset == 0) break;
+      at += info->next_entry_offset;
+    }
+  }
+}
+
 
 UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind kind,
                              ACCESS_MASK access, ULONG share, PSECURITY_DESCRIPTOR security) {
