@@ -50,7 +50,7 @@ answer() { # caption button picture
   # A picture of the box as the X display shows it, then the user's answer.
   local window=
   for _ in $(seq 450); do
-    window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{print $1; exit}')
+    window=$(xwininfo -root -tree 2>/dev/null | awk -v name="\"$1\":" 'index($0, name) { print $1; exit }')
     [ -n "$window" ] && break
     sleep 0.2
   done
@@ -60,7 +60,7 @@ answer() { # caption button picture
 }
 answer "Demo Quest Unistall" ok confirmation
 answer "Demo Quest Unistall" ok done
-for _ in $(seq 100); do pgrep -f 'g_uninstall_' >/dev/null || break; sleep 0.2; done
+for _ in $(seq 100); do runs_in_prefix 'g_uninstall_' || break; sleep 0.2; done
 
 
 echo
@@ -82,7 +82,7 @@ show 'platform data        AppData\Local\Brimlake\app\brimlake.ini' "$platform/b
 for key in "$uninstall_key" "$apppaths_key"; do
   if sample_reg query "$key"; then printf '   stayed   %s\n' "$key"; else printf '   removed  %s\n' "$key"; fi
 done
-if pgrep -f demoquest.exe >/dev/null; then echo "   the game is still running"; else echo "   the running game was ended"; fi
+if runs_in_prefix demoquest.exe; then echo "   the game is still running"; else echo "   the running game was ended"; fi
 
 echo
 echo "== Telemetry received by the collector on loopback"
@@ -91,7 +91,8 @@ import json, sys
 for line in open(sys.argv[1], encoding="utf-8"):
     r = json.loads(line)
     body = bytes.fromhex(r.get("body_hex", "")).decode("utf-8", "replace")
-    agent = dict((k.lower(), v) for k, v in r["headers"]).get("user-agent", "")
+    agent = next((line.split(":", 1)[1].strip() for line in r["header_text"].splitlines()
+                  if line.lower().startswith("user-agent:")), "")
     print("   %s %s %s  (User-Agent: %s)" % (r["method"], r["path"], r["version"], agent))
     print("   " + body.rstrip("\n"))
 PY

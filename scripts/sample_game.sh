@@ -6,6 +6,17 @@
 # (the game's uninstall.exe is BUILD_DIR's unless named); needs WINEPREFIX;
 # sets SAMPLE_* variables naming what it made.
 
+# Whether a program whose command line holds PATTERN runs in this prefix:
+# other runs on the machine have programs of the same names.
+runs_in_prefix() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    # A process may end between the two looks.
+    { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
 lay_out_sample_game() {
   local bin=$1 uninstaller=${2:-$1/uninstall.exe}
   local c="$WINEPREFIX/drive_c"

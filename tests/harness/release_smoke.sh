@@ -23,7 +23,7 @@ uninstall() { # the answers to its boxes
     HELPER=answer "$here/wine-run.sh" "$build/helper.exe" "Demo Quest Unistall" "$answer" 'C:\work\smoke.txt' ||
       fail "no box to answer with $answer"
   done
-  for _ in $(seq 100); do pgrep -f 'g_uninstall_' >/dev/null || return 0; sleep 0.2; done
+  for _ in $(seq 100); do runs_in_prefix 'g_uninstall_' || return 0; sleep 0.2; done
   fail "the program still runs"
 }
 registered() { sample_reg query "$SAMPLE_UNINSTALL_KEY" /v UninstallString && sample_reg query "$SAMPLE_APPPATHS_KEY" /ve; }
