@@ -45,8 +45,9 @@ UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind 
 // folder `parent` only to look at it, links followed; invalid when absent.
 UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative);
 
-// The name of an open entry below its volume's root, as "\Games\X"; "" when
-// the system cannot tell.
+// The system's name of an open entry, as "\Device\HarddiskVolume2\Games\X"
+// (Wine: "\??\C:\Games\X"), where it really is; "" when the system cannot
+// tell. Only for comparing with other names from here.
 std::wstring EntryName(HANDLE entry);
 
 // The attributes of an open entry; INVALID_FILE_ATTRIBUTES on failure.
