@@ -24,7 +24,7 @@ class FolderForRemoval {
   explicit operator bool() const { return kind_ != Kind::kRefused; }
   // Open without delete sharing; invalid when refused.
   HANDLE handle() const { return handle_.get(); }
-  // Below the volume's root ("\Games\X"): what its entries' names extend.
+  // Its EntryName: what its entries' names extend.
   const std::wstring& name() const { return name_; }
   // Where it is ("C:\Games\X"), for the removal's report of what it did.
   const std::wstring& path() const { return path_; }

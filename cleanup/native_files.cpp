@@ -100,13 +100,13 @@ namespace {
 
 constexpr ULONG kFileCreate = 2;  // fails when the entry exists
 
-// Opens (or, with `disposition`, creates) `name` below `parent`.
+// Opens (or, with `disposition`, creates) `name` below `parent`; an empty
+// name opens `parent` itself again.
 UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
                               ULONG share, ULONG options, ULONG disposition = 0,
                               PSECURITY_DESCRIPTOR security = nullptr) {
   const NativeCalls& nt = Native();
-  if (nt.open_file == nullptr || nt.create_file == nullptr || name.empty() ||
-      name.size() > 32767)
+  if (nt.open_file == nullptr || nt.create_file == nullptr || name.size() > 32767)
     return UniqueFileHandle();
   UNICODE_STRING object_name;
   object_name.Buffer = const_cast<PWSTR>(name.c_str());
@@ -125,21 +125,12 @@ UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MA
   return UniqueFileHandle(handle);
 }
 
-// A second handle to the open folder `folder`, for listing only.
-UniqueFileHandle OpenAgain(HANDLE folder) {
-  const NativeCalls& nt = Native();
-  if (nt.open_file == nullptr) return UniqueFileHandle();
-  UNICODE_STRING no_name = {};  // relative to `folder`: the folder itself
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &no_name, 0, folder, nullptr);
-  HANDLE handle = nullptr;
-  IO_STATUS_BLOCK io = {};
-  if (nt.open_file(&handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, &attributes, &io,
-                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                   kSynchronousIo | kDirectoryFile) < 0 ||
-      handle == nullptr)
-    return UniqueFileHandle();
-  return UniqueFileHandle(handle);
+// Opens the entry `name` below `parent`, never `parent` itself.
+UniqueFileHandle OpenBelow(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                           ULONG options, ULONG disposition = 0,
+                           PSECURITY_DESCRIPTOR security = nullptr) {
+  if (name.empty()) return UniqueFileHandle();
+  return OpenRelative(parent, name, access, share, options, disposition, security);
 }
 
 }  // namespace
@@ -151,7 +142,10 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
   // Read through a handle of its own, closed when done: Wine keeps a
   // folder's whole listing for as long as the handle it was read through
   // stays open, and the walk holds every folder it empties.
-  const UniqueFileHandle listing = OpenAgain(folder);
+  const UniqueFileHandle listing =
+      OpenRelative(folder, L"", FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   kSynchronousIo | kDirectoryFile);
   if (!listing) return false;
   // One call fills the buffer with as many entries as fit: the listing of a
   // folder of 20,000 files takes a few dozen calls.
@@ -159,8 +153,8 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
   std::unique_ptr<ULONGLONG[]> buffer(new ULONGLONG[kBufferSize / sizeof(ULONGLONG)]);
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IO_STATUS_BLOCK io = {};
-    const LONG status = nt.query_directory(listing.get(), nullptr, nullptr, nullptr, &io, buffer.get(),
-                                           kBufferSize, kFileDirectoryInformation,
+    const LONG status = nt.query_directory(listing.get(), nullptr, nullptr, nullptr, &io,
+                                           buffer.get(), kBufferSize, kFileDirectoryInformation,
                                            /*ReturnSingleEntry=*/FALSE, nullptr, restart);
     if (status == kStatusNoMoreFiles) return true;
     if (status < 0) return false;
@@ -177,17 +171,16 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
   }
 }
 
-
 UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind kind,
                              ACCESS_MASK access, ULONG share, PSECURITY_DESCRIPTOR security) {
   const bool folder = kind == EntryKind::kFolder;
-  return OpenRelative(parent, name, access | SYNCHRONIZE, share,
+  return OpenBelow(parent, name, access | SYNCHRONIZE, share,
                       kSynchronousIo | (folder ? kDirectoryFile | kOpenForBackup : kNonDirectoryFile),
                       kFileCreate, security);
 }
 
 UniqueFileHandle OpenChildToLook(HANDLE parent, const std::wstring& relative) {
-  return OpenRelative(parent, relative, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+  return OpenBelow(parent, relative, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       kSynchronousIo | kOpenForBackup);
 }
@@ -200,7 +193,7 @@ UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind ki
   const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | (folder ? 0 : FILE_SHARE_DELETE);
   const ULONG options = kSynchronousIo | kOpenForBackup | kOpenReparsePoint |
                         (folder ? kDirectoryFile : kNonDirectoryFile);
-  return OpenRelative(parent, name, access, share, options);
+  return OpenBelow(parent, name, access, share, options);
 }
 
 std::wstring EntryName(HANDLE entry) {
@@ -239,7 +232,7 @@ DWORD EntryAttributes(HANDLE entry) {
 bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name,
                  const std::wstring& name) {
   if (parent_name.empty() || name.empty()) return false;
-  // The volume's root is named "\" itself.
+  // A volume's root ends in "\" itself.
   const size_t separator = parent_name.back() == L'\\' ? 0 : 1;
   if (entry_name.size() != parent_name.size() + separator + name.size()) return false;
   if (separator == 1 && entry_name[parent_name.size()] != L'\\') return false;

@@ -38,7 +38,7 @@ bool Matches(const std::wstring& name, const std::wstring& pattern) {
 // A folder the walk found, held open from then on.
 struct WalkedFolder {
   UniqueFileHandle handle;  // invalid: could not be opened, or not itself
-  std::wstring name;        // below the volume's root
+  std::wstring name;        // as EntryName gives it
   std::wstring relative;    // below the walk's root
   std::wstring entry;       // its name in its parent
   size_t parent = kRoot;    // index of its parent in the walk
