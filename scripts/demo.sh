@@ -91,8 +91,8 @@ import json, sys
 for line in open(sys.argv[1], encoding="utf-8"):
     r = json.loads(line)
     body = bytes.fromhex(r.get("body_hex", "")).decode("utf-8", "replace")
-    agent = next((line.split(":", 1)[1].strip() for line in r["header_text"].splitlines()
-                  if line.lower().startswith("user-agent:")), "")
+    agent = next((header.split(":", 1)[1].strip() for header in r["header_text"].splitlines()
+                  if header.lower().startswith("user-agent:")), "")
     print("   %s %s %s  (User-Agent: %s)" % (r["method"], r["path"], r["version"], agent))
     print("   " + body.rstrip("\n"))
 PY
