@@ -196,6 +196,17 @@ UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind ki
   return OpenBelow(parent, name, access, share, options);
 }
 
+UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryKind kind) {
+  const bool folder = kind == EntryKind::kFolder;
+  // Completes at once even when someone holds an oplock on the file.
+  constexpr ULONG kCompleteIfOplocked = 0x00000100;
+  return OpenBelow(parent, name,
+                   (folder ? FILE_LIST_DIRECTORY : FILE_READ_DATA) | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   kSynchronousIo | kOpenReparsePoint | kCompleteIfOplocked |
+                       (folder ? kDirectoryFile | kOpenForBackup : kNonDirectoryFile));
+}
+
 std::wstring EntryName(HANDLE entry) {
   const NativeCalls& nt = Native();
   if (nt.query_object == nullptr) return {};

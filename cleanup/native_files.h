@@ -62,3 +62,9 @@ bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name
 // must be empty by then. True when the system accepted it (false for a
 // read-only file, a folder that is not empty, ...).
 bool MarkForDeletion(HANDLE entry);
+
+// Opens the entry `name` of the open folder `parent` only to read it (a
+// folder to list it), sharing everything, without following a link at
+// `name` where the system allows it. Invalid on failure, and when `kind`
+// does not match what is there.
+UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryKind kind);

@@ -3,9 +3,8 @@
 #include <json/reader.h>
 #include <json/value.h>
 
-#include <cstdio>
-#include <memory>
-
+#include "cleanup/plain_file.h"
+#include "common/unique_resource.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 
@@ -13,27 +12,23 @@ namespace {
 
 constexpr size_t kBufferSize = 4096;
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
+constexpr wchar_t kDescriptor[] = L"res\\data\\init.dat";
 
-// The descriptor's text up to its first NUL, at most 4,095 bytes after the
-// text-mode reading of CR LF as LF; empty when the file cannot be opened.
-std::string ReadDescriptorText(const std::wstring& path) {
-  char buffer[kBufferSize] = {};
-  std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"r"));
-  if (file) {
-    std::fseek(file.get(), 0, SEEK_END);
-    const long size = std::ftell(file.get());
-    std::fseek(file.get(), 0, SEEK_SET);
-    if (size > 0) {
-      const size_t wanted = size < static_cast<long>(kBufferSize - 1)
-                                ? static_cast<size_t>(size)
-                                : kBufferSize - 1;
-      (void)std::fread(buffer, wanted, 1, file.get());
-    }
+// The descriptor's text as the runtime's text mode reads it: CR LF as LF, an
+// end at Ctrl-Z, at most 4,095 bytes, up to its first NUL. Empty when the
+// file is not a plain file or cannot be read.
+std::string ReadDescriptorText(HANDLE file) {
+  std::string raw;
+  // Each byte of the text takes at most two bytes of the file.
+  if (!file || file == INVALID_HANDLE_VALUE || !ReadPlainFile(file, 2 * (kBufferSize - 1), raw))
+    return {};
+  std::string text;
+  for (size_t i = 0; i < raw.size() && text.size() < kBufferSize - 1; ++i) {
+    if (raw[i] == '\x1a') break;
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    text += raw[i];
   }
-  return std::string(buffer);
+  return std::string(text.c_str());
 }
 
 // Sets `field` from the member `name` when it is a JSON string.
@@ -45,7 +40,22 @@ void TakeString(const Json::Value& root, const char* name, std::wstring& field) 
 }  // namespace
 
 bool LoadGameProfile(const std::wstring& directory) {
-  const std::string document = ReadDescriptorText(directory + L"res\\data\\init.dat");
+  // Plain concatenation: a directory without its trailing "\" names another
+  // file ("...\gameres\data\init.dat").
+  const size_t slash = directory.find_last_of(L'\\');
+  const std::wstring parent = slash == std::wstring::npos ? L"." : directory.substr(0, slash + 1);
+  const UniqueFileHandle folder(::CreateFileW(
+      parent.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder) return false;
+  const std::wstring relative =
+      (slash == std::wstring::npos ? directory : directory.substr(slash + 1)) + kDescriptor;
+  return LoadGameProfileIn(folder.get(), relative);
+}
+
+bool LoadGameProfileIn(HANDLE folder, const std::wstring& relative) {
+  const std::string document = ReadDescriptorText(OpenPlainFile(folder, relative).get());
 
   Json::Value root;
   Json::Reader reader;

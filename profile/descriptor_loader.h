@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // Reads `directory` + "res\data\init.dat" (at most 4,095 bytes, a JSON
@@ -8,3 +10,7 @@
 // fields as they were; nothing is reported. Returns whether the document was
 // read as an object, so that a caller can refuse to act on start values.
 bool LoadGameProfile(const std::wstring& directory);
+
+// The same for the descriptor at `relative` below the open folder `folder`,
+// read only as a plain file: no link on its way, no pipe or device.
+bool LoadGameProfileIn(HANDLE folder, const std::wstring& relative = L"res\\data\\init.dat");
