@@ -15,25 +15,6 @@ UniqueFileHandle OpenToLook(const std::wstring& absolute_path) {
                                         nullptr));
 }
 
-struct Identity {
-  DWORD volume = 0, high = 0, low = 0;
-  bool known = false;
-  bool operator==(const Identity& other) const {
-    return known && other.known && volume == other.volume && high == other.high &&
-           low == other.low;
-  }
-};
-
-Identity IdentityOf(HANDLE handle) {
-  Identity identity;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-      !::GetFileInformationByHandle(handle, &info))
-    return identity;
-  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
-  return identity;
-}
-
 // Whether the open folder `folder` is `parent` plus its last component: a
 // link the system opened through to its target (Wine) is not.
 bool OpensItself(const std::wstring& absolute_path, const std::wstring& name) {
@@ -48,7 +29,7 @@ bool OpensItself(const std::wstring& absolute_path, const std::wstring& name) {
 
 // Whether `folder` holds an install descriptor at its top, or one of its
 // subfolders does, that is not the one of the installation `own`.
-bool HoldsAnotherInstallation(HANDLE folder, const Identity& own) {
+bool HoldsAnotherInstallation(HANDLE folder, const FileIdentity& own) {
   if (OpenChildToLook(folder, kDescriptor) && !(IdentityOf(folder) == own)) return true;
   std::vector<FolderEntry> entries;
   if (!ListFolderEntries(folder, entries)) return true;  // cannot tell: not ours to remove
@@ -63,37 +44,64 @@ bool HoldsAnotherInstallation(HANDLE folder, const Identity& own) {
 
 }  // namespace
 
+FolderForRemoval JudgeFolderForRemoval(UniqueFileHandle handle, const std::wstring& named_path,
+                                       const FileIdentity& own) {
+  FolderForRemoval result;
+  const DWORD attributes = EntryAttributes(handle.get());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return result;
+  const std::wstring final_path = FinalPathOf(handle.get());
+  // Judged where it really is and, adding refusals only, as it was named.
+  if (final_path.empty() || !IsRemovableLocation(final_path) || !IsRemovableLocation(named_path))
+    return result;
+  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!link && HoldsAnotherInstallation(handle.get(), own)) return result;
+  result.kind_ = link ? FolderForRemoval::Kind::kLink : FolderForRemoval::Kind::kFolder;
+  result.name_ = EntryName(handle.get());
+  result.handle_ = std::move(handle);
+  result.path_ = final_path;
+  return result;
+}
+
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
                                       const std::wstring& own_installation) {
-  FolderForRemoval result;
   const std::wstring path = AbsolutePath(folder);
-  if (path.empty()) return result;
+  if (path.empty()) return FolderForRemoval();
   UniqueFileHandle handle(::CreateFileW(
       ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return result;
-  const DWORD attributes = EntryAttributes(handle.get());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return result;
-  const std::wstring name = EntryName(handle.get());
-  if (!OpensItself(path, name)) return result;
-  const std::wstring final_path = FinalPathOf(handle.get());
-  // Judged where it really is and, adding refusals only, as it was named.
-  if (final_path.empty() || !IsRemovableLocation(final_path) || !IsRemovableLocation(path))
-    return result;
-  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!link) {
-    Identity own;
-    if (!own_installation.empty()) {
-      const std::wstring own_path = AbsolutePath(own_installation);
-      if (!own_path.empty()) own = IdentityOf(OpenToLook(own_path).get());
-    }
-    if (HoldsAnotherInstallation(handle.get(), own)) return result;
+  if (!handle || !OpensItself(path, EntryName(handle.get()))) return FolderForRemoval();
+  FileIdentity own;
+  if (!own_installation.empty()) {
+    const std::wstring own_path = AbsolutePath(own_installation);
+    if (!own_path.empty()) own = IdentityOf(OpenToLook(own_path).get());
   }
-  result.kind_ = link ? FolderForRemoval::Kind::kLink : FolderForRemoval::Kind::kFolder;
-  result.handle_ = std::move(handle);
-  result.name_ = name;
-  result.path_ = final_path;
-  return result;
+  return JudgeFolderForRemoval(std::move(handle), path, own);
+}
+
+FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,
+                                 const std::wstring& relative, const FileIdentity& own) {
+  UniqueFileHandle current;
+  HANDLE parent = base;
+  std::wstring parent_name = EntryName(base);
+  size_t start = 0;
+  for (;;) {
+    const size_t end = relative.find(L'\\', start);
+    const bool last = end == std::wstring::npos;
+    const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
+    UniqueFileHandle next = last ? OpenChild(parent, name, EntryKind::kFolder)
+                                 : OpenChildToRead(parent, name, EntryKind::kFolder);
+    std::wstring next_name = next ? EntryName(next.get()) : std::wstring();
+    const DWORD attributes = next ? EntryAttributes(next.get()) : INVALID_FILE_ATTRIBUTES;
+    // Through a link, or what the system opened through one: never followed.
+    if (!IsChildName(next_name, parent_name, name) || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return FolderForRemoval();
+    if (last) return JudgeFolderForRemoval(std::move(next), base_path + L"\\" + relative, own);
+    current = std::move(next);
+    parent = current.get();
+    parent_name = std::move(next_name);
+    start = end + 1;
+  }
 }

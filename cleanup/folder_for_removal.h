@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "cleanup/native_files.h"
 #include "common/unique_resource.h"
 
 class FolderForRemoval {
@@ -32,8 +33,8 @@ class FolderForRemoval {
   void Close() { handle_.reset(); }
 
  private:
-  friend FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
-                                               const std::wstring& own_installation);
+  friend FolderForRemoval JudgeFolderForRemoval(UniqueFileHandle, const std::wstring&,
+                                                const FileIdentity&);
   Kind kind_ = Kind::kRefused;
   UniqueFileHandle handle_;
   std::wstring name_;
@@ -52,3 +53,17 @@ class FolderForRemoval {
 // target.
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
                                       const std::wstring& own_installation = L"");
+
+// Judges the folder `handle` (opened to list and delete, without delete
+// sharing, not following a link at its last component) that was named
+// `named_path`, by the rules of OpenFolderForRemoval; the descriptor of the
+// installation `own` is the one allowed inside. Takes the handle either way.
+FolderForRemoval JudgeFolderForRemoval(UniqueFileHandle handle, const std::wstring& named_path,
+                                       const FileIdentity& own);
+
+// Opens the folder `relative` (components separated by "\") below the open
+// folder `base`, whose path is `base_path`, each component from the one
+// before and checked to be itself, not a link, then judges it. Refused when
+// any component is a link, is missing or is not itself.
+FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,
+                                 const std::wstring& relative, const FileIdentity& own);

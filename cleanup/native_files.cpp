@@ -263,3 +263,15 @@ bool MarkForDeletion(HANDLE entry) {
   return nt.set_information(entry, &io, &delete_file, sizeof(delete_file),
                             kFileDispositionInformation) >= 0;
 }
+
+FileIdentity IdentityOf(HANDLE entry) {
+  FileIdentity identity;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (entry == nullptr || entry == INVALID_HANDLE_VALUE ||
+      !::GetFileInformationByHandle(entry, &info))
+    return identity;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  identity.known = true;
+  return identity;
+}

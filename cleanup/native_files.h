@@ -68,3 +68,17 @@ bool MarkForDeletion(HANDLE entry);
 // `name` where the system allows it. Invalid on failure, and when `kind`
 // does not match what is there.
 UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryKind kind);
+
+// Which file an open entry is: its volume and its number on that volume.
+struct FileIdentity {
+  DWORD volume = 0;
+  ULONGLONG index = 0;
+  bool known = false;
+  bool operator==(const FileIdentity& other) const {
+    return known && other.known && volume == other.volume && index == other.index;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+// The identity of the open entry `entry`; not known on failure.
+FileIdentity IdentityOf(HANDLE entry);

@@ -15,111 +15,168 @@ RemovalObserver& Observer() {
   static RemovalObserver observer;
   return observer;
 }
+bool Observing() { return static_cast<bool>(Observer()); }
+#else
+constexpr bool Observing() { return false; }
 #endif
 
 std::wstring Below(const std::wstring& folder, const std::wstring& name) {
   return folder.empty() ? name : folder + L"\\" + name;
 }
 
-void Notify(const std::wstring& root_path, const std::wstring& relative, RemovalStep step) {
-#if defined(UNINSTALL_TEST_BUILD)
-  if (Observer()) Observer()(relative.empty() ? root_path : root_path + L"\\" + relative, step);
-#else
-  (void)root_path;
-  (void)relative;
-  (void)step;
-#endif
-}
-
 bool Matches(const std::wstring& name, const std::wstring& pattern) {
   return pattern == L"*" || pattern == L"*.*" || ::PathMatchSpecW(name.c_str(), pattern.c_str());
 }
 
-// A folder the walk found, held open from then on.
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// A folder the walk found, held open from then on. Only its own name is
+// kept: the memory of a walk grows with the names in the tree, not with its
+// depth times their length.
 struct WalkedFolder {
   UniqueFileHandle handle;  // invalid: could not be opened, or not itself
-  std::wstring name;        // as EntryName gives it
-  std::wstring relative;    // below the walk's root
   std::wstring entry;       // its name in its parent
   size_t parent = kRoot;    // index of its parent in the walk
   bool link = false;        // never entered
+  bool kept = false;        // on the way to something that stays
   static constexpr size_t kRoot = ~size_t{0};
 };
 
-WalkedFolder OpenFound(HANDLE parent, const std::wstring& parent_name,
-                       const std::wstring& parent_relative, const std::wstring& name) {
+using Walk = std::vector<WalkedFolder>;
+
+// The path of `index` below the walk's root ("" for the root).
+std::wstring RelativeOf(const Walk& folders, size_t index) {
+  std::vector<size_t> chain;
+  for (size_t at = index; at != WalkedFolder::kRoot; at = folders[at].parent) chain.push_back(at);
+  std::wstring relative;
+  for (auto at = chain.rbegin(); at != chain.rend(); ++at) relative = Below(relative, folders[*at].entry);
+  return relative;
+}
+
+// What the walk leaves in place: paths below the root, their folders kept
+// with them.
+class KeepList {
+ public:
+  explicit KeepList(const std::vector<std::wstring>& paths) : paths_(paths) {}
+  bool empty() const { return paths_.empty(); }
+  bool Keeps(const std::wstring& relative) const {
+    for (const std::wstring& path : paths_)
+      if (SameName(path, relative)) return true;
+    return false;
+  }
+  bool LeadsTo(const std::wstring& relative) const {
+    for (const std::wstring& path : paths_)
+      if (path.size() > relative.size() && path[relative.size()] == L'\\' &&
+          SameName(path.substr(0, relative.size()), relative))
+        return true;
+    return false;
+  }
+
+ private:
+  const std::vector<std::wstring>& paths_;
+};
+
+// One walk below an open root: the walked folders and what it reports.
+struct TreeWalk {
+  TreeWalk(HANDLE root_handle, const std::wstring& path, const KeepList& kept)
+      : root(root_handle), root_path(path), keep(kept) {}
+  HANDLE root;
+  const std::wstring& root_path;
+  const KeepList& keep;
+  Walk folders;
+  bool complete = true;  // nothing but what is kept has stayed
+
+  std::wstring Relative(size_t folder, const std::wstring& name) const {
+    const std::wstring base = folder == WalkedFolder::kRoot ? std::wstring() : RelativeOf(folders, folder);
+    return name.empty() ? base : Below(base, name);
+  }
+  bool OnKeptWay(size_t folder) const {
+    return !keep.empty() && (folder == WalkedFolder::kRoot || folders[folder].kept);
+  }
+  void Notify(size_t folder, const std::wstring& name, RemovalStep step) const {
+#if defined(UNINSTALL_TEST_BUILD)
+    if (!Observing()) return;
+    const std::wstring relative = Relative(folder, name);
+    Observer()(relative.empty() ? root_path : root_path + L"\\" + relative, step);
+#else
+    (void)folder;
+    (void)name;
+    (void)step;
+#endif
+  }
+};
+
+WalkedFolder OpenFound(HANDLE parent, const std::wstring& parent_name, const std::wstring& name) {
   WalkedFolder found;
-  found.relative = Below(parent_relative, name);
   found.entry = name;
   UniqueFileHandle handle = OpenChild(parent, name, EntryKind::kFolder);
   if (!handle) return found;
-  const std::wstring entry_name = EntryName(handle.get());
   const DWORD attributes = EntryAttributes(handle.get());
   // A handle that names another place is a link the system opened through
   // to its target (Wine): never entered, and never deleted through.
-  const bool itself = IsChildName(entry_name, parent_name, name);
+  const bool itself = IsChildName(EntryName(handle.get()), parent_name, name);
   found.link = !itself || attributes == INVALID_FILE_ATTRIBUTES ||
                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!itself || attributes == INVALID_FILE_ATTRIBUTES) return found;
-  found.name = entry_name;
-  found.handle = std::move(handle);
+  if (itself && attributes != INVALID_FILE_ATTRIBUTES) found.handle = std::move(handle);
   return found;
 }
 
-// Called with each listed folder's handle, name, relative path and file
-// names: the folders below the root in walk order, the root itself last.
-using FilesVisitor = std::function<void(HANDLE folder, const std::wstring& name,
-                                        const std::wstring& relative,
-                                        const std::vector<std::wstring>& files)>;
+// Called with each listed folder's handle, name (EntryName), index in the
+// walk (kRoot for the root) and file names: the folders below the root in
+// walk order, the root itself last.
+using FilesVisitor = std::function<void(TreeWalk& walk, HANDLE folder, const std::wstring& name,
+                                        size_t index, const std::vector<std::wstring>& files)>;
 
-// Breadth-first walk below the open folder `root`, each folder opened from
-// its parent's handle as it is found and held until the caller lets it go.
-// A folder that cannot be opened or listed ends the discovery: the folders
-// already found are still listed, for their files alone.
-std::vector<WalkedFolder> WalkBelow(HANDLE root, const std::wstring& root_name,
-                                    const std::wstring& root_path,
-                                    const std::wstring& folder_pattern,
-                                    const FilesVisitor& visit_files) {
-  std::vector<WalkedFolder> folders;
+// Lists the open folder `folder` (index `index`): its files go to `files`,
+// its subfolders matching `pattern` are opened and added to the walk when
+// `discover`. False when it cannot be listed.
+bool ListInto(TreeWalk& walk, HANDLE folder, const std::wstring& name, size_t index,
+              const std::wstring& pattern, bool discover, std::vector<std::wstring>& files) {
   std::vector<FolderEntry> entries;
-  std::vector<std::wstring> root_files, files;
-  if (!ListFolderEntries(root, entries)) return folders;
-  Notify(root_path, L"", RemovalStep::kListed);
-  for (const FolderEntry& entry : entries) {
+  if (!ListFolderEntries(folder, entries)) return false;
+  walk.Notify(index, L"", RemovalStep::kListed);
+  files.clear();
+  for (FolderEntry& entry : entries) {
     if (!entry.folder) {
-      root_files.push_back(entry.name);
-    } else if (Matches(entry.name, folder_pattern)) {
-      folders.push_back(OpenFound(root, root_name, L"", entry.name));
+      files.push_back(std::move(entry.name));
+    } else if (discover && Matches(entry.name, pattern)) {
+      WalkedFolder found = OpenFound(folder, name, entry.name);
+      found.parent = index;
+      found.kept = walk.OnKeptWay(index) && walk.keep.LeadsTo(walk.Relative(index, entry.name));
+      walk.folders.push_back(std::move(found));
     }
   }
-  const auto found_below = [&folders](size_t parent, WalkedFolder found) {
-    found.parent = parent;
-    folders.push_back(std::move(found));
-  };
+  return true;
+}
+
+// Breadth-first walk below the root, each folder opened from its parent's
+// handle as it is found and held until the caller lets it go. A folder that
+// cannot be opened or listed ends the discovery: the folders already found
+// are still listed, for their files alone.
+void WalkBelow(TreeWalk& walk, const std::wstring& folder_pattern, const FilesVisitor& visit_files) {
+  std::vector<std::wstring> root_files, files;
+  const std::wstring root_name = EntryName(walk.root);
+  if (!ListInto(walk, walk.root, root_name, WalkedFolder::kRoot, folder_pattern, true, root_files)) {
+    walk.complete = false;
+    return;
+  }
   bool discovering = true;
-  for (size_t i = 0; i < folders.size(); ++i) {
-    if (folders[i].link) continue;
-    if (!folders[i].handle || !ListFolderEntries(folders[i].handle.get(), entries)) {
+  for (size_t i = 0; i < walk.folders.size(); ++i) {
+    if (walk.folders[i].link) continue;
+    // Copied: finding more folders moves the vector.
+    const HANDLE handle = walk.folders[i].handle.get();
+    const std::wstring name = handle ? EntryName(handle) : std::wstring();
+    if (name.empty() || !ListInto(walk, handle, name, i, folder_pattern, discovering, files)) {
       discovering = false;
+      walk.complete = false;
       continue;
     }
-    // Copies: finding more folders moves the vector.
-    const HANDLE handle = folders[i].handle.get();
-    const std::wstring name = folders[i].name;
-    const std::wstring relative = folders[i].relative;
-    Notify(root_path, relative, RemovalStep::kListed);
-    files.clear();
-    for (const FolderEntry& entry : entries) {
-      if (!entry.folder) {
-        files.push_back(entry.name);
-      } else if (discovering && Matches(entry.name, folder_pattern)) {
-        found_below(i, OpenFound(handle, name, relative, entry.name));
-      }
-    }
-    if (visit_files) visit_files(handle, name, relative, files);
+    if (visit_files) visit_files(walk, handle, name, i, files);
   }
-  if (visit_files) visit_files(root, root_name, L"", root_files);
-  return folders;
+  if (visit_files) visit_files(walk, walk.root, root_name, WalkedFolder::kRoot, root_files);
 }
 
 // Deletes the file `name` of the open folder `folder` through its own
@@ -130,32 +187,41 @@ bool DeleteChildFile(HANDLE folder, const std::wstring& folder_name, const std::
          MarkForDeletion(file.get());
 }
 
-// Deletes every file the walk lists; `last` holds the result of the last one.
-FilesVisitor FileDeleter(const std::wstring& root_path, bool& last) {
-  return [&root_path, &last](HANDLE folder, const std::wstring& name,
-                             const std::wstring& relative,
-                             const std::vector<std::wstring>& files) {
+// Deletes every file the walk lists but those it keeps; `last` holds the
+// result of the last delete.
+FilesVisitor FileDeleter(bool& last) {
+  return [&last](TreeWalk& walk, HANDLE folder, const std::wstring& name, size_t index,
+                 const std::vector<std::wstring>& files) {
+    const bool keeping = walk.OnKeptWay(index);
     for (const std::wstring& file : files) {
+      if (keeping && walk.keep.Keeps(walk.Relative(index, file))) continue;
       last = DeleteChildFile(folder, name, file);
-      Notify(root_path, Below(relative, file), last ? RemovalStep::kRemoved : RemovalStep::kLeft);
+      walk.complete = walk.complete && last;
+      walk.Notify(index, file, last ? RemovalStep::kRemoved : RemovalStep::kLeft);
     }
   };
 }
 
 // Removes the walked folders deepest first, each through its own handle,
 // which is closed right after so that the folder goes before its parent's
-// turn; gone is what its parent no longer holds.
-bool RemoveWalkedFolders(std::vector<WalkedFolder>& folders, HANDLE root,
-                         const std::wstring& root_path) {
+// turn; gone is what its parent no longer holds. Folders on the way to what
+// is kept stay. Returns the result for the first folder found.
+bool RemoveWalkedFolders(TreeWalk& walk) {
+  Walk& folders = walk.folders;
   if (folders.empty()) return true;
   bool last = false;
-  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-    last = folder->handle && MarkForDeletion(folder->handle.get());
-    folder->handle.reset();
-    const HANDLE parent =
-        folder->parent == WalkedFolder::kRoot ? root : folders[folder->parent].handle.get();
-    last = last && !OpenChildToLook(parent, folder->entry);
-    Notify(root_path, folder->relative, last ? RemovalStep::kRemoved : RemovalStep::kLeft);
+  for (size_t i = folders.size(); i-- > 0;) {
+    WalkedFolder& folder = folders[i];
+    if (folder.kept) {
+      folder.handle.reset();
+      continue;
+    }
+    last = folder.handle && MarkForDeletion(folder.handle.get());
+    folder.handle.reset();
+    const HANDLE parent = folder.parent == WalkedFolder::kRoot ? walk.root : folders[folder.parent].handle.get();
+    last = last && !OpenChildToLook(parent, folder.entry);
+    walk.complete = walk.complete && last;
+    walk.Notify(i, L"", last ? RemovalStep::kRemoved : RemovalStep::kLeft);
   }
   return last;
 }
@@ -174,15 +240,18 @@ bool IsFolderToEmpty(const FolderForRemoval& root) {
   return root.kind() == FolderForRemoval::Kind::kFolder;
 }
 
+const std::vector<std::wstring> kKeepNothing;
+
 }  // namespace
 
 bool CollectSubdirectories(const std::wstring& root, PathList& out, const std::wstring& pattern) {
   const UniqueFileHandle folder = OpenToList(root);
   if (!folder) return !out.empty();
-  const std::vector<WalkedFolder> found =
-      WalkBelow(folder.get(), EntryName(folder.get()), root, pattern, nullptr);
-  for (const WalkedFolder& walked : found) {
-    if (!walked.link) out.push_back(root + L"\\" + walked.relative);
+  const KeepList keep(kKeepNothing);
+  TreeWalk walk(folder.get(), root, keep);
+  WalkBelow(walk, pattern, nullptr);
+  for (size_t i = 0; i < walk.folders.size(); ++i) {
+    if (!walk.folders[i].link) out.push_back(root + L"\\" + RelativeOf(walk.folders, i));
   }
   return !out.empty();
 }
@@ -203,45 +272,65 @@ bool CollectFilesRecursive(const std::wstring& root, PathList& out,
   out.clear();
   const UniqueFileHandle folder = OpenToList(root);
   if (!folder) return false;
-  const auto collect = [&](HANDLE, const std::wstring&, const std::wstring& relative,
+  const auto collect = [&](TreeWalk& walk, HANDLE, const std::wstring&, size_t index,
                            const std::vector<std::wstring>& files) {
     for (const std::wstring& file : files) {
-      if (Matches(file, file_pattern)) out.push_back(root + L"\\" + Below(relative, file));
+      if (Matches(file, file_pattern)) out.push_back(root + L"\\" + walk.Relative(index, file));
     }
   };
-  (void)WalkBelow(folder.get(), EntryName(folder.get()), root, folder_pattern, collect);
+  const KeepList keep(kKeepNothing);
+  TreeWalk walk(folder.get(), root, keep);
+  WalkBelow(walk, folder_pattern, collect);
   return !out.empty();
 }
 
 bool DeleteAllFiles(const FolderForRemoval& root) {
   if (!IsFolderToEmpty(root)) return false;
   bool last = false;
-  (void)WalkBelow(root.handle(), root.name(), root.path(), L"*", FileDeleter(root.path(), last));
+  const KeepList keep(kKeepNothing);
+  TreeWalk walk(root.handle(), root.path(), keep);
+  WalkBelow(walk, L"*", FileDeleter(last));
   return last;
 }
 
 bool RemoveAllSubdirectories(const FolderForRemoval& root) {
   if (!IsFolderToEmpty(root)) return false;
-  std::vector<WalkedFolder> folders =
-      WalkBelow(root.handle(), root.name(), root.path(), L"*", nullptr);
-  return RemoveWalkedFolders(folders, root.handle(), root.path());
+  const KeepList keep(kKeepNothing);
+  TreeWalk walk(root.handle(), root.path(), keep);
+  WalkBelow(walk, L"*", nullptr);
+  return RemoveWalkedFolders(walk);
 }
 
-void RemoveDirectoryTree(FolderForRemoval root) {
-  if (!root) return;
-  if (IsFolderToEmpty(root)) {
+bool EmptyFolder(const FolderForRemoval& root, const std::vector<std::wstring>& keep_paths) {
+  if (!IsFolderToEmpty(root)) return false;
+  try {
     bool last = false;
-    std::vector<WalkedFolder> folders =
-        WalkBelow(root.handle(), root.name(), root.path(), L"*", FileDeleter(root.path(), last));
-    (void)RemoveWalkedFolders(folders, root.handle(), root.path());
+    const KeepList keep(keep_paths);
+    TreeWalk walk(root.handle(), root.path(), keep);
+    WalkBelow(walk, L"*", FileDeleter(last));
+    (void)RemoveWalkedFolders(walk);
+    return walk.complete;
+  } catch (...) {
+    // Out of memory: what was not reached stays, and the caller hears of it.
+    return false;
   }
+}
+
+bool RemoveFolderTree(FolderForRemoval root) {
+  if (!root) return false;
+  if (IsFolderToEmpty(root)) (void)EmptyFolder(root, kKeepNothing);
   // A link is removed as a link: its handle is the link itself.
   const bool marked = MarkForDeletion(root.handle());
   root.Close();
   const bool gone = marked && ::GetFileAttributesW(ExtendedPath(root.path()).c_str()) ==
                                   INVALID_FILE_ATTRIBUTES;
-  Notify(root.path(), L"", gone ? RemovalStep::kRemoved : RemovalStep::kLeft);
+#if defined(UNINSTALL_TEST_BUILD)
+  if (Observing()) Observer()(root.path(), gone ? RemovalStep::kRemoved : RemovalStep::kLeft);
+#endif
+  return gone;
 }
+
+void RemoveDirectoryTree(FolderForRemoval root) { (void)RemoveFolderTree(std::move(root)); }
 
 void ShellDeleteFile(const std::wstring& path) {
   // The shell's delete expands wildcards and takes whole folders; this is

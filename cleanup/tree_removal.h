@@ -47,10 +47,18 @@ bool DeleteAllFiles(const FolderForRemoval& root);
 // `root` is not a folder to empty.
 bool RemoveAllSubdirectories(const FolderForRemoval& root);
 
-// Removes `root` with everything below it: all files, then all folders,
-// then `root` itself; every folder stays open, without delete sharing, until
-// its own turn. A root that is a link is only removed as a link. Callers
-// that need the outcome ask DirectoryExists.
+// Removes everything below `root` but `keep` (paths below it, which keep
+// their folders too): all files, then all folders, deepest first; every
+// folder stays open, without delete sharing, until its own turn. True when
+// nothing else stays; false too when `root` is not a folder to empty, and
+// when memory ran out (what was not reached stays).
+bool EmptyFolder(const FolderForRemoval& root, const std::vector<std::wstring>& keep);
+
+// Removes `root` with everything below it: EmptyFolder, then `root` itself.
+// A root that is a link is only removed as a link. True when it is gone.
+bool RemoveFolderTree(FolderForRemoval root);
+
+// RemoveFolderTree for callers that ask DirectoryExists for the outcome.
 void RemoveDirectoryTree(FolderForRemoval root);
 
 // Deletes one file permanently and silently through the shell. Does nothing
