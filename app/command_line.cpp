@@ -49,18 +49,23 @@ std::wstring ExtractOptionValue(const std::wstring& argument) {
 }
 
 void ParseCommandLine(int count, wchar_t** arguments, LaunchOptions& options) {
+  std::wstring quiet;
   OptionEntry table[] = {
       {L"/action", &options.action},
       {L"/path", &GameProfile.install_dir},
+      {L"/quiet", &quiet},
+      {L"/log", &options.log},
   };
   for (int i = 1; i < count; ++i) {
     if (arguments == nullptr || arguments[i] == nullptr) continue;
     const std::wstring argument = arguments[i];
     const std::wstring copy = MatchingCopy(argument);
+    if (copy == L"/s" || copy == L"/silent" || copy == L"/verysilent") options.quiet = true;
     for (OptionEntry& option : table) {
       // A prefix match: "/pathology" counts as "/path".
       if (copy.compare(0, std::wcslen(option.name), option.name) != 0) continue;
       *option.destination = ExtractOptionValue(argument);
+      if (option.destination == &quiet) options.quiet = true;
       break;
     }
   }

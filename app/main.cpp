@@ -106,7 +106,8 @@ class BrimHelperApp {
  public:
   virtual bool OnStart() {
     (void)::CoInitialize(nullptr);
-    return UninstallFlow();
+    int exit_code = 0;
+    return UninstallFlow(exit_code);
   }
   virtual int OnExit() {
     ::CoUninitialize();
@@ -119,11 +120,13 @@ BrimHelperApp g_app;
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/,
                     int /*show*/) {
   RestrictDllSearchToSystem();
+  EnforceRedirectionTrust();
   ::LoadStringW(instance, IDS_APP_TITLE, g_title, kMaxLoadString);
   ::LoadStringW(instance, IDC_BRIMHELPER, g_window_class, kMaxLoadString);
   RegisterWindowClass(instance);
   g_instance = instance;
   (void)::CoInitialize(nullptr);
-  if (!UninstallFlow()) return 0;
+  int exit_code = 0;
+  if (!UninstallFlow(exit_code)) return exit_code;
   return RunResident(instance);
 }

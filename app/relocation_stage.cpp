@@ -1,40 +1,130 @@
 // The first run: the program file lives in the folder the removal deletes, so
 // it copies itself to the temporary folder, removes the game's registration
-// and starts the copy for the removal.
+// and starts the copy for the removal. The installation is the folder that
+// holds the very file this process runs from, whatever names say.
 
 #include <windows.h>
 
+#include "app/run_log.h"
 #include "app/uninstall_flow.h"
 #include "cleanup/elevated_copy.h"
+#include "cleanup/handover.h"
 #include "cleanup/module_files.h"
+#include "cleanup/own_image.h"
 #include "cleanup/registration.h"
+#include "cleanup/removal_safety.h"
+#include "cleanup/uninstall_lock.h"
+#include "common/test_seams.h"
 #include "common/text.h"
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 
-bool RunRelocationStage(const LaunchOptions& /*options*/) {
+namespace {
+
+// The options the copy is started with: the removal stage and the program's
+// own folder; a quiet run passes on its mode and its log.
+std::wstring CopyParameters(const std::wstring& own_directory, const LaunchOptions& options) {
+  // The closing quote stays unescaped: the directory never ends in "\".
+  std::wstring parameters = FormatWide(L"/action=uninstall /path=\"%s\" ", own_directory.c_str());
+  if (options.quiet) parameters += L"/quiet ";
+  wchar_t full[MAX_PATH * 2] = {};
+  if (!options.log.empty() && ::GetFullPathNameW(options.log.c_str(), MAX_PATH * 2, full, nullptr))
+    parameters += FormatWide(L"\"/log=%s\" ", full);
+  return parameters;
+}
+
+// Test build only: lets a test act between the start and the copy, at the
+// named events <name>.ready (set here) and <name>.go (awaited).
+void PauseForTests() {
+  const std::wstring name = TestSeamText(L"UNINSTALL_TEST_PAUSE");
+  if (name.empty()) return;
+  const UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L".ready").c_str()));
+  const UniqueHandle go(::OpenEventW(SYNCHRONIZE, FALSE, (name + L".go").c_str()));
+  if (ready) (void)::SetEvent(ready.get());
+  if (go) (void)::WaitForSingleObject(go.get(), 60000);
+}
+
+// The copy's word on the outcome, through the pipe; 1603 when it ended
+// without one.
+int AwaitOutcome(HANDLE pipe) {
+  int code = 0;
+  DWORD read = 0;
+  if (!::ReadFile(pipe, &code, sizeof(code), &read, nullptr) || read != sizeof(code))
+    return kExitNotRemoved;
+  return code;
+}
+
+}  // namespace
+
+bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
+  exit_code = 0;
+  const auto fail = [&](const wchar_t* why) {
+    LogLine(L"relocation: %s", why);
+    if (options.quiet) exit_code = kExitNotRemoved;
+    return false;
+  };
+  // The file this process runs from, and the folder that really holds it.
+  UniqueFileHandle image = OpenOwnImage();
+  std::wstring image_name, installation_path;
+  UniqueFileHandle installation =
+      image ? OpenHoldingFolder(image.get(), image_name, installation_path) : UniqueFileHandle();
+  if (!installation) return fail(L"refused: the program's own file or folder cannot be told");
+  LogLine(L"installation folder: %s", installation_path.c_str());
+  const FileIdentity identity = IdentityOf(installation.get());
+  const UninstallLock lock(identity, /*inheritable=*/true);
+  if (lock.state() == LockState::kBusy) {
+    LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    exit_code = options.quiet ? kExitBusy : 0;
+    return false;
+  }
+  PauseForTests();
+
   const std::wstring temp = GetTempDirectory();
   SweepEarlierCopies(temp);
-  wchar_t own_file[MAX_PATH + 1] = {};
-  (void)::GetModuleFileNameW(nullptr, own_file, MAX_PATH);
-  ElevatedCopy copy = MakeElevatedCopy(own_file, temp, ::GetTickCount());
-  // Without a whole copy there is nothing to start: the registration stays
-  // as it is, and nothing of the copy is left.
-  if (!copy) return false;
+  ElevatedCopy copy = MakeElevatedCopy(image.get(), temp, ::GetTickCount());
+  // Without a whole copy there is nothing to start: nothing changes.
+  if (!copy) return fail(L"the copy could not be made: nothing was changed");
   ::Sleep(50);
 
-  // The program's own folder is the installation: its entries are the ones
-  // that name it.
   const std::wstring own_directory = GetModuleDirectory();
   GameProfile.install_dir = own_directory + L"\\";
-  (void)LoadGameProfile(GameProfile.install_dir);
-  DeleteRegistrationKeys();
-
-  // The closing quote stays unescaped: the directory never ends in "\".
-  if (!copy.Start(FormatWide(L"/action=uninstall /path=\"%s\" ", own_directory.c_str()))) {
-    // The game must not stay installed but unregistered.
-    (void)RestoreRegistrationKeys();
+  (void)LoadGameProfileIn(installation.get());
+  // Recorded whole before anything is deleted, so that every way back
+  // restores exactly what the installer wrote.
+  RegistrationSnapshot registration;
+  const HandoverRecord record{identity, image_name, registration.entries()};
+  if (!registration.complete() || !copy.WriteRecord(EncodeHandover(record))) {
     copy.Discard();
+    return fail(L"the registration could not be recorded: nothing was changed");
   }
+  registration.DeleteAll();
+  LogLine(L"registration entries removed: %u", static_cast<unsigned>(record.entries.size()));
+
+  // A quiet run's caller waits for the outcome: the copy sends it back.
+  UniqueHandle outcome_read, outcome_write;
+  if (options.quiet) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    if (!::CreatePipe(outcome_read.put(), outcome_write.put(), &inherit, 0) ||
+        !::SetHandleInformation(outcome_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+      (void)RestoreRecordedEntries(record.entries);
+      copy.Discard();
+      return fail(L"the copy could not be started: the registration was written back");
+    }
+  }
+  // The copy opens the installation folder to remove it: not held from here.
+  installation.reset();
+  const UniqueHandle child =
+      copy.Start(CopyParameters(own_directory, options), {nullptr, lock.handle(), outcome_write.get(), nullptr});
+  if (!child) {
+    // The game must not stay installed but unregistered.
+    (void)RestoreRecordedEntries(record.entries);
+    copy.Discard();
+    return fail(L"the copy could not be started: the registration was written back");
+  }
+  LogLine(L"started the copy %s", copy.path().c_str());
+  if (!options.quiet) return false;
+  outcome_write.reset();  // the copy holds the only writer now
+  exit_code = AwaitOutcome(outcome_read.get());
+  LogLine(L"exit code %d", exit_code);
   return false;
 }

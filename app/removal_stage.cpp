@@ -1,13 +1,18 @@
 // The second run of the uninstaller: the copy in the temporary folder, which
 // holds no file inside the installation folder and so can remove all of it.
+// It holds the installation folder from its first moment: what is removed
+// after the question is what was judged before it.
 
 #include <windows.h>
 
+#include "app/run_log.h"
 #include "app/uninstall_flow.h"
+#include "cleanup/handover.h"
 #include "cleanup/installation_removal.h"
 #include "cleanup/module_files.h"
 #include "cleanup/registration.h"
 #include "cleanup/running_process.h"
+#include "cleanup/uninstall_lock.h"
 #include "common/text.h"
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
@@ -18,67 +23,161 @@ namespace {
 // Language of the boxes' buttons: English (Caribbean), which every system
 // with English labels has.
 constexpr WORD kBoxLanguage = 0x2409;
+// How long the copy waits for the first process to end before removing the
+// uninstaller it runs from.
+constexpr DWORD kFirstProcessWaitMs = 60000;
 
-int ShowBox(const std::wstring& text, const std::wstring& caption, UINT style) {
-  return ::MessageBoxExW(nullptr, text.c_str(), caption.c_str(), style, kBoxLanguage);
+// One run of the removal stage: what it was handed and what it holds.
+class Removal {
+ public:
+  explicit Removal(const LaunchOptions& options) : options_(options) {}
+  int Run();
+
+ private:
+  // Shows a box, or in a quiet run only logs its text; the question counts
+  // as OK there.
+  int Tell(const std::wstring& text, UINT style) {
+    LogLine(L"%s", text.c_str());
+    if (options_.quiet) return IDOK;
+    return ::MessageBoxExW(nullptr, text.c_str(), caption_.c_str(), style, kBoxLanguage);
+  }
+  // Writes the registration back: exactly as recorded, or, without a
+  // record, computed from the descriptor where it is missing.
+  void WriteBack() {
+    const bool listed = recorded_ ? RestoreRecordedEntries(record_.entries) : RestoreRegistrationKeys();
+    LogLine(L"registration written back: %s", listed ? L"listed" : L"not listed");
+  }
+  // Tells a waiting first process the outcome, once.
+  void SendOutcome(int code) {
+    if (handles_.outcome == nullptr) return;
+    DWORD written = 0;
+    (void)::WriteFile(handles_.outcome, &code, sizeof(code), &written, nullptr);
+    ::CloseHandle(handles_.outcome);
+    handles_.outcome = nullptr;
+  }
+  int Finish(int code) {
+    SendOutcome(code);
+    return options_.quiet ? code : 0;
+  }
+  bool Hold();
+  int Remove(const std::wstring& game);
+
+  const LaunchOptions& options_;
+  HandoverHandles handles_;
+  HandoverRecord record_;
+  bool recorded_ = false;
+  FolderForRemoval installation_;
+  std::wstring caption_;
+};
+
+// Holds the installation folder and its lock. False when another uninstall
+// of it is in progress.
+bool Removal::Hold() {
+  installation_ = OpenFolderForRemoval(GameProfile.install_dir, GameProfile.install_dir);
+  const FileIdentity identity = IdentityOf(installation_.handle());
+  if (installation_ && recorded_ && identity != record_.installation) {
+    LogLine(L"refused: %s is not the folder the uninstaller was started from",
+            GameProfile.install_dir.c_str());
+    installation_ = FolderForRemoval();
+  }
+  if (!installation_) return true;
+  UninstallLock lock(handles_.lock, identity);
+  if (lock.state() != LockState::kHeld) lock = UninstallLock(identity, /*inheritable=*/false);
+  return lock.state() != LockState::kBusy;
 }
 
-}  // namespace
-
-bool RunRemovalStage(const LaunchOptions& /*options*/) {
+int Removal::Run() {
+  handles_ = TakeHandoverHandles();
+  recorded_ = ReadHandoverRecord(handles_.record, record_);
   // A working folder inside the installation (inherited from a start in the
   // game's folder) would keep that folder from being removed.
   const std::wstring own_folder = GetModuleDirectory();
   if (!own_folder.empty()) (void)::SetCurrentDirectoryW((own_folder + L"\\").c_str());
 
   GameProfile.install_dir += L"\\";
+  LogLine(L"installation folder: %s (%s)", GameProfile.install_dir.c_str(),
+          recorded_ ? L"handed over" : L"named on the command line");
+  if (!Hold()) {
+    LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    return Finish(options_.quiet ? kExitBusy : 0);
+  }
   // Without a readable descriptor nothing says that the folder is a game's:
   // the user is still asked, but nothing is removed and the user is told so.
-  const bool descriptor_read = LoadGameProfile(GameProfile.install_dir);
-
+  // A folder that cannot be held is not removed; its descriptor still names
+  // the game to the user.
+  const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
+  const bool descriptor_read =
+      held ? LoadGameProfileIn(installation_.handle()) : LoadGameProfile(GameProfile.install_dir);
   (void)TelemetryClient::Report(kStartEvent);
 
   const wchar_t* game = GameProfile.game_name.c_str();
-  const std::wstring caption = FormatWide(L"%s Unistall", game);
-  const std::wstring question = FormatWide(
-      L"Are you sure you want to completely remove %s and all of its components?", game);
-  if (ShowBox(question, caption, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+  caption_ = FormatWide(L"%s Unistall", game);
+  if (Tell(FormatWide(L"Are you sure you want to completely remove %s and all of its components?",
+                      game),
+           MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
     (void)TelemetryClient::Report(kCancelledEvent);
-    (void)RestoreRegistrationKeys();
-    return false;
+    WriteBack();
+    return Finish(kExitNotRemoved);
   }
-
   if (!StopRunningGame()) {
     (void)TelemetryClient::Report(kResidualProcessEvent);
     // The message asks the user to try again, which needs the game's entry in
     // the list of installed programs.
-    (void)RestoreRegistrationKeys();
-    ShowBox(FormatWide(L"%s is still running please close %s then try uninstall again.", game,
-                       game),
-            caption, MB_OK | MB_ICONINFORMATION);
-    return false;
+    WriteBack();
+    SendOutcome(kExitNotRemoved);
+    Tell(FormatWide(L"%s is still running please close %s then try uninstall again.", game, game),
+         MB_OK | MB_ICONINFORMATION);
+    return Finish(kExitNotRemoved);
   }
+  if (!descriptor_read) {
+    (void)TelemetryClient::Report(kUnreadableDescriptorEvent);
+    WriteBack();
+    SendOutcome(kExitNotRemoved);
+    Tell(FormatWide(L"The game in %s could not be removed: its install information "
+                    L"(res\\data\\init.dat) could not be read.",
+                    GameProfile.install_dir.c_str()),
+         MB_OK | MB_ICONWARNING);
+    return Finish(kExitNotRemoved);
+  }
+  return Remove(game);
+}
 
+int Removal::Remove(const std::wstring& game) {
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
-  if (descriptor_read && RemoveInstallation()) {
-    (void)TelemetryClient::Report(kSuccessEvent);
-    ShowBox(FormatWide(L"%s was successfully removed from your computer.", game), caption,
-            MB_OK | MB_ICONINFORMATION);
-    return false;
+  const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
+  InstallationRemoval removal(std::move(installation_),
+                              recorded_ ? record_.uninstaller : UninstallerFileName());
+  bool complete = held && removal.RemoveAllButUninstaller();
+  LogLine(L"removal of all but the uninstaller: %s", complete ? L"done" : L"incomplete");
+  if (complete) {
+    // The first process runs from the uninstaller: it goes once that ends.
+    SendOutcome(kExitRemoved);
+    if (handles_.first) (void)::WaitForSingleObject(handles_.first, kFirstProcessWaitMs);
+    complete = removal.RemoveUninstaller();
+    LogLine(L"removal of the uninstaller and its folders: %s", complete ? L"done" : L"incomplete");
   }
-
+  if (complete) {
+    (void)TelemetryClient::Report(kSuccessEvent);
+    Tell(FormatWide(L"%s was successfully removed from your computer.", game.c_str()),
+         MB_OK | MB_ICONINFORMATION);
+    return Finish(kExitRemoved);
+  }
   // The game is still there: it stays registered, and the user is told.
-  (void)TelemetryClient::Report(descriptor_read ? kIncompleteEvent : kUnreadableDescriptorEvent);
-  (void)RestoreRegistrationKeys();
-  ShowBox(descriptor_read
-              ? FormatWide(L"%s could not be removed completely. Close any program that uses its "
-                           L"files, then try uninstall again.",
-                           game)
-              : FormatWide(L"The game in %s could not be removed: its install information "
-                           L"(res\\data\\init.dat) could not be read.",
-                           GameProfile.install_dir.c_str()),
-          caption, MB_OK | MB_ICONWARNING);
+  (void)TelemetryClient::Report(kIncompleteEvent);
+  WriteBack();
+  SendOutcome(kExitNotRemoved);
+  Tell(FormatWide(L"%s could not be removed completely. Close any program that uses its files, "
+                  L"then try uninstall again.",
+                  game.c_str()),
+       MB_OK | MB_ICONWARNING);
+  return Finish(kExitNotRemoved);
+}
+
+}  // namespace
+
+bool RunRemovalStage(const LaunchOptions& options, int& exit_code) {
+  exit_code = Removal(options).Run();
   return false;
 }

@@ -1,13 +1,20 @@
 #include "app/uninstall_flow.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 
 #include "app/launch_record.h"
+#include "app/run_log.h"
 
-bool UninstallFlow() {
+bool UninstallFlow(int& exit_code) {
   RecordLaunchForTests();
   LaunchOptions options;
   ParseCommandLine(__argc, __wargv, options);
-  if (SelectsRemovalStage(options)) return RunRemovalStage(options);
-  return RunRelocationStage(options);
+  if (!options.log.empty()) OpenRunLog(options.log);
+  LogLine(L"started: %s", ::GetCommandLineW());
+  const bool resident = SelectsRemovalStage(options) ? RunRemovalStage(options, exit_code)
+                                                     : RunRelocationStage(options, exit_code);
+  LogLine(L"ended with exit code %d", exit_code);
+  return resident;
 }

@@ -56,6 +56,15 @@ bool IsCopyFileName(const std::wstring& name) {
   return true;
 }
 
+// A copy's folder holds its program first and maybe its record: nothing
+// else. Sorted so that the program comes first.
+bool IsCopyFolderContent(std::vector<FolderEntry>& inside) {
+  if (inside.size() == 2 && inside[0].name == kHandoverRecordName) std::swap(inside[0], inside[1]);
+  if (inside.empty() || inside.size() > 2 || inside[0].folder || !IsCopyFileName(inside[0].name))
+    return false;
+  return inside.size() == 1 || (!inside[1].folder && inside[1].name == kHandoverRecordName);
+}
+
 UniqueFileHandle OpenFolderToList(const std::wstring& folder) {
   const std::wstring path = AbsolutePath(folder);
   if (path.empty()) return UniqueFileHandle();
@@ -65,15 +74,33 @@ UniqueFileHandle OpenFolderToList(const std::wstring& folder) {
       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+// Every folder from the drive's root down to `folder` (a folder's real
+// place), each held without delete sharing so that none can be renamed or
+// replaced, and each checked to be where it is named. Empty on failure.
+std::vector<UniqueFileHandle> HoldFoldersDownTo(const std::wstring& folder) {
+  std::vector<UniqueFileHandle> held;
+  // The first folder: a drive's root ("C:"), or a share ("\\server\share").
+  size_t at = folder.compare(0, 2, L"\\\\") == 0 ? folder.find(L'\\', folder.find(L'\\', 2) + 1)
+                                             : folder.find(L'\\');
+  for (;;) {
+    std::wstring prefix = at == std::wstring::npos ? folder : folder.substr(0, at);
+    if (prefix.size() == 2) prefix += L'\\';
+    UniqueFileHandle handle(::CreateFileW(ExtendedPath(prefix).c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring real = handle ? FinalPathOf(handle.get()) : std::wstring();
+    if (real.empty() || !IsSameOrInside(real, prefix) || !IsSameOrInside(prefix, real)) return {};
+    held.push_back(std::move(handle));
+    if (at == std::wstring::npos) return held;
+    at = folder.find(L'\\', at + 1);
+  }
+}
+
 // Writes the source into the new file `written`, then trades that handle
 // for one that reads and deletes and lets others only read: once it is open,
 // nobody writes or deletes the copy, and what it holds is checked.
-UniqueFileHandle WriteAndHold(const std::wstring& source, UniqueFileHandle written) {
-  // Sharing write too: the running program's own file is open for it.
-  const UniqueFileHandle from(::CreateFileW(source.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!from || !CopyFileContents(from.get(), written.get())) return UniqueFileHandle();
+UniqueFileHandle WriteAndHold(HANDLE from, UniqueFileHandle written) {
+  if (!CopyFileContents(from, written.get())) return UniqueFileHandle();
   // The bridge shares what the first and the last handle hold, so that the
   // file is never without an open handle.
   const UniqueFileHandle bridge(::ReOpenFile(
@@ -81,7 +108,7 @@ UniqueFileHandle WriteAndHold(const std::wstring& source, UniqueFileHandle writt
   if (!bridge) return UniqueFileHandle();
   written.reset();
   UniqueFileHandle held(::ReOpenFile(bridge.get(), GENERIC_READ | DELETE, FILE_SHARE_READ, 0));
-  if (!held || !SameContents(from.get(), held.get())) return UniqueFileHandle();
+  if (!held || !SameContents(from, held.get())) return UniqueFileHandle();
   return held;
 }
 
@@ -105,12 +132,14 @@ std::wstring ProtectedFolderSecurity() {
   return text;
 }
 
-ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& temp_folder,
-                              DWORD tick) {
+ElevatedCopy MakeElevatedCopy(HANDLE source, const std::wstring& temp_folder, DWORD tick) {
   ElevatedCopy copy;
   const std::wstring folder_name = RandomName();
   const UniqueFileHandle temp = OpenFolderToList(temp_folder);
-  if (folder_name.empty() || !temp) return copy;
+  const std::wstring temp_path = temp ? FinalPathOf(temp.get()) : std::wstring();
+  if (folder_name.empty() || temp_path.empty()) return copy;
+  copy.ancestors_ = HoldFoldersDownTo(temp_path);
+  if (copy.ancestors_.empty() || FinalPathOf(temp.get()) != temp_path) return copy;
   // A system that does not let the owner be named gives it the default
   // owner, which for an elevated administrator is Administrators too.
   const std::wstring security = ProtectedFolderSecurity();
@@ -136,33 +165,69 @@ ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& te
     copy.Discard();
     return copy;
   }
-  copy.path_ = AbsolutePath(temp_folder) + L"\\" + folder_name + L"\\" + file_name;
+  copy.path_ = temp_path + L"\\" + folder_name + L"\\" + file_name;
+  if (!IsSameOrInside(FinalPathOf(copy.file_.get()), copy.path_)) copy.Discard();
   return copy;
 }
 
-bool ElevatedCopy::Start(const std::wstring& parameters) {
+bool ElevatedCopy::WriteRecord(const std::string& bytes) {
+  if (!folder_) return false;
+  record_ = CreateChild(folder_.get(), kHandoverRecordName, EntryKind::kFile,
+                        GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr);
+  DWORD written = 0;
+  return record_ &&
+         ::WriteFile(record_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+         written == bytes.size();
+}
+
+UniqueHandle ElevatedCopy::Start(const std::wstring& parameters, const HandoverHandles& handles) {
   // Test build only: a start that fails, which nothing in Wine can cause now
   // that nobody can hold the copy against its start.
-  if (!file_ || TestSeamFlag(L"UNINSTALL_TEST_START_FAILS")) return false;
+  if (!file_ || TestSeamFlag(L"UNINSTALL_TEST_START_FAILS")) return UniqueHandle();
+  const HANDLE self = ::GetCurrentProcess();
+  HANDLE record = nullptr, first = nullptr;
+  if (record_) (void)::DuplicateHandle(self, record_.get(), self, &record, GENERIC_READ, TRUE, 0);
+  (void)::DuplicateHandle(self, self, self, &first, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                          TRUE, 0);
+  const UniqueHandle record_owner(record), first_owner(first);
+  const HandoverHandles passed{record, handles.lock, handles.outcome, first};
+  (void)::SetEnvironmentVariableW(kHandoverVariable, EncodeHandoverHandles(passed).c_str());
+
   std::wstring command_line = L"\"" + path_ + L"\" " + parameters;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(path_.c_str(), &command_line[0], nullptr, nullptr,
-                        /*bInheritHandles=*/FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-  ::CloseHandle(process.hThread);
-  // process.hProcess stays open and unused; it ends with this process.
-  return true;
+  const bool created = ::CreateProcessW(path_.c_str(), &command_line[0], nullptr, nullptr,
+                                        /*bInheritHandles=*/TRUE, CREATE_SUSPENDED, nullptr,
+                                        nullptr, &startup, &process) != FALSE;
+  (void)::SetEnvironmentVariableW(kHandoverVariable, nullptr);
+  if (!created) return UniqueHandle();
+  UniqueHandle child(process.hProcess);
+  const UniqueHandle thread(process.hThread);
+  // It runs only when its image is the held copy.
+  wchar_t image[MAX_PATH * 2] = {};
+  DWORD size = MAX_PATH * 2;
+  if (!::QueryFullProcessImageNameW(child.get(), 0, image, &size) ||
+      !IsSameOrInside(AbsolutePath(std::wstring(image, size)), path_) ||
+      ::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    (void)::TerminateProcess(child.get(), 1);
+    return UniqueHandle();
+  }
+  ancestors_.clear();
+  return child;
 }
 
 void ElevatedCopy::Discard() {
+  if (record_) (void)MarkForDeletion(record_.get());
+  record_.reset();
   if (file_) (void)MarkForDeletion(file_.get());
   file_.reset();
   if (folder_) (void)MarkForDeletion(folder_.get());
   folder_.reset();
+  ancestors_.clear();
 }
 
 void SweepEarlierCopies(const std::wstring& temp_folder) {
@@ -178,15 +243,16 @@ void SweepEarlierCopies(const std::wstring& temp_folder) {
     const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
     if (!IsChildName(folder_name, temp_name, entry.name) ||
         attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !ListFolderEntries(folder.get(), inside) || inside.size() != 1 || inside[0].folder ||
-        !IsCopyFileName(inside[0].name) ||
+        !ListFolderEntries(folder.get(), inside) || !IsCopyFolderContent(inside) ||
         IsRunningImage(temp_path + L"\\" + entry.name + L"\\" + inside[0].name))
       continue;
-    UniqueFileHandle file = OpenChild(folder.get(), inside[0].name, EntryKind::kFile);
-    if (!file || !IsChildName(EntryName(file.get()), folder_name, inside[0].name) ||
-        !MarkForDeletion(file.get()))
-      continue;
-    file.reset();  // the file goes now, so that its folder is empty
-    (void)MarkForDeletion(folder.get());
+    // The files go now, so that their folder is empty.
+    bool emptied = true;
+    for (const FolderEntry& file_entry : inside) {
+      const UniqueFileHandle file = OpenChild(folder.get(), file_entry.name, EntryKind::kFile);
+      emptied = emptied && file && IsChildName(EntryName(file.get()), folder_name, file_entry.name) &&
+                MarkForDeletion(file.get());
+    }
+    if (emptied) (void)MarkForDeletion(folder.get());
   }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/handover.h"
 #include "common/unique_resource.h"
 
 class ElevatedCopy {
@@ -22,27 +23,38 @@ class ElevatedCopy {
   // <temporary folder>\g_uninstall_<32 hexadecimal digits>\g_uninstall_<tick>.exe
   const std::wstring& path() const { return path_; }
 
-  // Starts the copy, window hidden, with `parameters` after its quoted path.
-  // Its process handle is kept open (it ends with this process). True when
-  // it started.
-  bool Start(const std::wstring& parameters);
+  // Writes `bytes` as the hand-over record beside the copy, created new and
+  // held, so that nobody else writes it. True when all of it was written.
+  bool WriteRecord(const std::string& bytes);
 
-  // Deletes the copy and its folder.
+  // Starts the copy, window hidden, with `parameters` after its quoted path,
+  // by the path of the held copy, which nobody can change while it is held;
+  // it starts suspended and runs only once its image is the held copy. It
+  // inherits the record, `handles.lock` and `handles.outcome` (both made
+  // inheritable by the caller) and a handle to this process, their values in
+  // its environment. Returns its process handle; invalid when it did not
+  // start.
+  UniqueHandle Start(const std::wstring& parameters, const HandoverHandles& handles);
+
+  // Deletes the record, the copy and its folder.
   void Discard();
 
  private:
-  friend ElevatedCopy MakeElevatedCopy(const std::wstring&, const std::wstring&, DWORD);
+  friend ElevatedCopy MakeElevatedCopy(HANDLE, const std::wstring&, DWORD);
+  std::vector<UniqueFileHandle> ancestors_;  // the folders above, none renamable
   UniqueFileHandle folder_;  // held without delete sharing
   UniqueFileHandle file_;    // read and delete access; shares reading only
+  UniqueFileHandle record_;  // written by this process only
   std::wstring path_;
 };
 
-// Copies `source` into a new folder of `temp_folder` (ending in "\") made
-// with ProtectedFolderSecurity(), as g_uninstall_<tick>.exe, created new and
-// checked to hold the source's bytes once nobody else can write it. Invalid,
-// with nothing left behind, when any step fails.
-ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& temp_folder,
-                              DWORD tick);
+// Copies the open file `source` into a new folder of `temp_folder` (ending
+// in "\") made with ProtectedFolderSecurity(), as g_uninstall_<tick>.exe,
+// created new and checked to hold the source's bytes once nobody else can
+// write it. Every folder above the new one is held from before it is made
+// until the copy has started, so that no name on the copy's path can be
+// changed. Invalid, with nothing left behind, when any step fails.
+ElevatedCopy MakeElevatedCopy(HANDLE source, const std::wstring& temp_folder, DWORD tick);
 
 // The folder's security descriptor as text: owner Administrators, a
 // protected list (nothing inherited) of full control for Administrators and
@@ -51,6 +63,6 @@ ElevatedCopy MakeElevatedCopy(const std::wstring& source, const std::wstring& te
 std::wstring ProtectedFolderSecurity();
 
 // Removes from `temp_folder` the folders that earlier runs made (their exact
-// name, holding nothing but one g_uninstall_<digits>.exe) whose copy is not
-// running. Nothing else is touched.
+// name, holding nothing but one g_uninstall_<digits>.exe and maybe the
+// hand-over record) whose copy is not running. Nothing else is touched.
 void SweepEarlierCopies(const std::wstring& temp_folder);

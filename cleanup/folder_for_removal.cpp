@@ -65,6 +65,15 @@ FolderForRemoval JudgeFolderForRemoval(UniqueFileHandle handle, const std::wstri
 
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
                                       const std::wstring& own_installation) {
+  FileIdentity own;
+  if (!own_installation.empty()) {
+    const std::wstring own_path = AbsolutePath(own_installation);
+    if (!own_path.empty()) own = IdentityOf(OpenToLook(own_path).get());
+  }
+  return OpenFolderForRemoval(folder, own);
+}
+
+FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIdentity& own) {
   const std::wstring path = AbsolutePath(folder);
   if (path.empty()) return FolderForRemoval();
   UniqueFileHandle handle(::CreateFileW(
@@ -72,11 +81,6 @@ FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle || !OpensItself(path, EntryName(handle.get()))) return FolderForRemoval();
-  FileIdentity own;
-  if (!own_installation.empty()) {
-    const std::wstring own_path = AbsolutePath(own_installation);
-    if (!own_path.empty()) own = IdentityOf(OpenToLook(own_path).get());
-  }
   return JudgeFolderForRemoval(std::move(handle), path, own);
 }
 

@@ -53,6 +53,8 @@ class FolderForRemoval {
 // target.
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
                                       const std::wstring& own_installation = L"");
+// The same, with the installation known by its identity.
+FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIdentity& own);
 
 // Judges the folder `handle` (opened to list and delete, without delete
 // sharing, not following a link at its last component) that was named

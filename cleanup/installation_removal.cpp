@@ -6,7 +6,9 @@
 #include <string>
 
 #include "cleanup/folder_for_removal.h"
+#include "cleanup/native_files.h"
 #include "cleanup/path_operations.h"
+#include "cleanup/registration.h"
 #include "cleanup/removal_safety.h"
 #include "cleanup/tree_removal.h"
 #include "common/unique_resource.h"
@@ -28,18 +30,37 @@ void RemoveTree(const std::wstring& folder) {
     RemoveDirectoryTree(OpenFolderForRemoval(folder, GameProfile.install_dir));
 }
 
-// Whether the library folder that holds the shared cache is a folder like
-// any other: not a drive root, known folder, profile or their ancestor, as
-// it really is (links followed).
-bool IsOrdinaryLibrary(const std::wstring& library) {
-  const std::wstring path = AbsolutePath(library);
-  if (path.empty()) return false;
-  const UniqueFileHandle folder(::CreateFileW(
-      ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+constexpr wchar_t kDescriptor[] = L"res\\data\\init.dat";
+
+// Where the open folder really is now, and its parent's path ("" for a
+// drive's root); `name` receives its own name.
+std::wstring RealParent(HANDLE folder, std::wstring& name) {
+  const std::wstring real = FinalPathOf(folder);
+  const size_t slash = real.find_last_of(L'\\');
+  if (real.empty() || slash == std::wstring::npos || slash + 1 >= real.size()) return {};
+  name = real.substr(slash + 1);
+  return slash == 2 ? std::wstring() : real.substr(0, slash);  // "C:\x": no parent to take
+}
+
+// The folder above the open folder `child`, at its real place, opened to
+// look and checked to hold `child` itself; `path` receives where it is.
+UniqueFileHandle OpenParentHolding(HANDLE child, std::wstring& path) {
+  std::wstring name;
+  path = RealParent(child, name);
+  if (path.empty()) return UniqueFileHandle();
+  UniqueFileHandle parent(::CreateFileW(
+      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  const std::wstring final_path = folder ? FinalPathOf(folder.get()) : std::wstring();
-  return !final_path.empty() && IsRemovableLocation(final_path) && IsRemovableLocation(path);
+  if (!parent || IdentityOf(OpenChildToLook(parent.get(), name).get()) != IdentityOf(child))
+    return UniqueFileHandle();
+  return parent;
+}
+
+// Whether the library folder that holds the shared cache is a folder like
+// any other: not a drive root, known folder, profile or their ancestor.
+bool IsOrdinaryLibrary(const std::wstring& library) {
+  return !library.empty() && IsRemovableLocation(library);
 }
 
 void RemoveDesktopShortcut() {
@@ -50,36 +71,44 @@ void RemoveDesktopShortcut() {
   if (FileExists(shortcut)) ShellDeleteFile(shortcut);
 }
 
-void RemoveSharedCache(const std::wstring& install_dir) {
-  if (!IsPlainName(GameProfile.cache_name) || !IsPlainName(GameProfile.branch_id)) return;
-  // Empty for an installation folder less than two levels below a root: the
-  // path would have no drive and resolve against the current folder.
-  const std::wstring library = ParentDirectory(ParentDirectory(install_dir));
-  if (library.empty() || !IsOrdinaryLibrary(library)) return;
-  RemoveTree(library + GameProfile.cache_name + L"\\" + GameProfile.branch_id + L"\\");
+// The library folder two levels above the installation folder as it was
+// named ("" when there is none), when it is an ordinary folder.
+std::wstring NamedLibrary() {
+  const std::wstring library = AbsolutePath(ParentDirectory(ParentDirectory(GameProfile.install_dir)));
+  return IsOrdinaryLibrary(library) ? library : std::wstring();
 }
 
-// The folder above an installation folder named exactly "app", or "" when
-// there is no separate game root (a drive root or a protected folder above
-// "app" is none).
-std::wstring GameRootFolder(const std::wstring& install_dir) {
-  std::wstring folder = install_dir;
-  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  const size_t slash = folder.find_last_of(L"\\/");
-  if (slash == std::wstring::npos || folder.compare(slash + 1, std::wstring::npos, L"app") != 0)
-    return {};
-  const std::wstring parent = ParentDirectory(folder);
-  const std::wstring resolved = AbsolutePath(parent);
-  return !resolved.empty() && IsRemovableLocation(resolved) ? parent : std::wstring();
+// The library folder, opened to look: from where the held installation
+// really is, each step checked to hold the one below; without a held
+// installation, as it was named. `path` receives where it is.
+UniqueFileHandle OpenLibrary(HANDLE installation, std::wstring& path) {
+  if (installation != nullptr) {
+    std::wstring above_path;
+    const UniqueFileHandle above = OpenParentHolding(installation, above_path);
+    UniqueFileHandle library = above ? OpenParentHolding(above.get(), path) : UniqueFileHandle();
+    return library && IsOrdinaryLibrary(path) ? std::move(library) : UniqueFileHandle();
+  }
+  path = NamedLibrary();
+  return UniqueFileHandle(path.empty() ? INVALID_HANDLE_VALUE
+                                       : ::CreateFileW(ExtendedPath(path).c_str(),
+                                                       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                       nullptr));
 }
 
-void RemoveInstallFolders(const std::wstring& install_dir) {
-  if (!DirectoryExists(install_dir)) return;
-  FolderForRemoval installation = OpenFolderForRemoval(install_dir, install_dir);
-  if (!installation) return;
-  const std::wstring game_root = GameRootFolder(install_dir);
-  RemoveDirectoryTree(std::move(installation));
-  if (!game_root.empty()) RemoveTree(game_root);
+// The game's folder in the shared cache: the library two levels up, as
+// named and as it really is an ordinary folder, then the cache and branch
+// names, neither of which may be a link.
+void RemoveSharedCache(HANDLE installation, const FileIdentity& own) {
+  if (!IsPlainName(GameProfile.cache_name) || !IsPlainName(GameProfile.branch_id) ||
+      NamedLibrary().empty())
+    return;
+  std::wstring library_path;
+  const UniqueFileHandle library = OpenLibrary(installation, library_path);
+  if (!library) return;
+  (void)RemoveFolderTree(OpenFolderBelow(
+      library.get(), library_path, GameProfile.cache_name + L"\\" + GameProfile.branch_id, own));
 }
 
 void RemoveStartMenuFolder() {
@@ -100,14 +129,67 @@ bool IsFolderThere(const std::wstring& folder) {
 
 }  // namespace
 
+InstallationRemoval::InstallationRemoval(FolderForRemoval installation, std::wstring uninstaller)
+    : installation_(std::move(installation)), uninstaller_(std::move(uninstaller)) {}
+
+bool InstallationRemoval::RemoveAllButUninstaller() {
+  try {
+    const FileIdentity own = IdentityOf(installation_.handle());
+    const bool folder = installation_.kind() == FolderForRemoval::Kind::kFolder;
+    RemoveDesktopShortcut();
+    if (folder) RemoveSharedCache(installation_.handle(), own);
+    const bool root_held = folder && FindGameRoot(own);
+    bool complete = folder && EmptyFolder(installation_, {uninstaller_, kDescriptor}) && root_held;
+    if (game_root_) complete = EmptyFolder(game_root_, {game_root_entry_}) && complete;
+    RemoveStartMenuFolder();
+    return complete;
+  } catch (...) {
+    // Out of memory: the game stays, and the caller says so.
+    return false;
+  }
+}
+
+bool InstallationRemoval::RemoveUninstaller() {
+  if (installation_.kind() != FolderForRemoval::Kind::kFolder) return false;
+  const bool installation_gone = RemoveFolderTree(std::move(installation_));
+  const bool root_gone = !has_game_root_ || RemoveFolderTree(std::move(game_root_));
+  return installation_gone && root_gone;
+}
+
+bool InstallationRemoval::FindGameRoot(const FileIdentity& own) {
+  std::wstring name;
+  const std::wstring parent = RealParent(installation_.handle(), name);
+  // Only an installation folder named exactly "app" has a game root, and
+  // only below an ordinary folder, as named and where it really is.
+  std::wstring named = GameProfile.install_dir;
+  while (!named.empty() && (named.back() == L'\\' || named.back() == L'/')) named.pop_back();
+  const size_t slash = named.find_last_of(L"\\/");
+  const std::wstring named_parent = slash == std::wstring::npos ? std::wstring() : AbsolutePath(named.substr(0, slash));
+  has_game_root_ = name == L"app" && named.compare(slash + 1, std::wstring::npos, L"app") == 0 &&
+                   !parent.empty() && IsRemovableLocation(parent) && !named_parent.empty() &&
+                   IsRemovableLocation(named_parent);
+  if (!has_game_root_) return true;
+  game_root_ = OpenFolderForRemoval(parent, own);
+  if (game_root_.kind() == FolderForRemoval::Kind::kFolder &&
+      IdentityOf(OpenChildToLook(game_root_.handle(), name).get()) == own) {
+    game_root_entry_ = name;
+    return true;
+  }
+  game_root_ = FolderForRemoval();  // not where the installation is: not the game's
+  return false;
+}
+
 bool RemoveInstallation() {
   const std::wstring install_dir = GameProfile.install_dir;
-  RemoveDesktopShortcut();
-  RemoveSharedCache(install_dir);
-  RemoveInstallFolders(install_dir);
-  RemoveStartMenuFolder();
-  // Gone means an installation folder that was named and is not there now.
-  const std::wstring game_root = GameRootFolder(install_dir);
-  return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir) &&
-         (game_root.empty() || !IsFolderThere(game_root));
+  FolderForRemoval installation =
+      DirectoryExists(install_dir) ? OpenFolderForRemoval(install_dir, install_dir) : FolderForRemoval();
+  if (!installation) {
+    // Nothing of it to hold: the other steps still run.
+    RemoveDesktopShortcut();
+    RemoveSharedCache(nullptr, FileIdentity());
+    RemoveStartMenuFolder();
+    return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir);
+  }
+  InstallationRemoval removal(std::move(installation), UninstallerFileName());
+  return removal.RemoveAllButUninstaller() && removal.RemoveUninstaller();
 }

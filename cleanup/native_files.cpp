@@ -207,6 +207,13 @@ UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryK
                        (folder ? kDirectoryFile | kOpenForBackup : kNonDirectoryFile));
 }
 
+UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name) {
+  constexpr ULONG kFileOpenIf = 3;
+  return OpenBelow(parent, name, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   kSynchronousIo | kNonDirectoryFile | kOpenReparsePoint, kFileOpenIf);
+}
+
 std::wstring EntryName(HANDLE entry) {
   const NativeCalls& nt = Native();
   if (nt.query_object == nullptr) return {};

@@ -82,3 +82,8 @@ struct FileIdentity {
 
 // The identity of the open entry `entry`; not known on failure.
 FileIdentity IdentityOf(HANDLE entry);
+
+// Opens the file `name` of the open folder `parent` to append to it, or
+// creates it when missing, without following a link at `name` where the
+// system allows it. Invalid on failure.
+UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name);

@@ -1,5 +1,7 @@
 #include "cleanup/registration.h"
 
+#include <vector>
+
 #include "cleanup/removal_safety.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
@@ -23,7 +25,7 @@ constexpr wchar_t kMachineAppPaths[] =
 constexpr wchar_t kUserUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr wchar_t kUserAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
-enum class EntryKind { kUninstall, kAppPaths };
+enum class EntryType { kUninstall, kAppPaths };
 
 std::wstring QueryText(HKEY key, const wchar_t* name) {
   wchar_t buffer[1024] = {};
@@ -49,19 +51,26 @@ std::wstring PathInValue(const std::wstring& text) {
   return text.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
 }
 
-// Whether the value `text` names `installation` itself or, for a file,
-// something inside it; both resolved, case and trailing separators ignored.
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return IsSameOrInside(a, b) && IsSameOrInside(b, a);
+}
+
+// Whether the value `text` names `installation` itself or, for a file, a
+// file directly in it; both resolved, case and trailing separators ignored.
+// A program in a subfolder may be another program's.
 bool Names(const std::wstring& text, const std::wstring& installation, bool folder_itself) {
   const std::wstring path = AbsolutePath(PathInValue(text));
   if (path.empty() || installation.empty()) return false;
-  return folder_itself ? IsSameOrInside(path, installation) && IsSameOrInside(installation, path)
-                       : IsSameOrInside(path, installation) && !IsSameOrInside(installation, path);
+  if (folder_itself) return SamePath(path, installation);
+  const size_t slash = path.find_last_of(L'\\');
+  return slash != std::wstring::npos && slash + 1 < path.size() &&
+         SamePath(path.substr(0, slash), installation);
 }
 
 // Whether the open entry `key` is this game's.
-bool IsGamesEntry(HKEY key, EntryKind kind) {
+bool IsGamesEntry(HKEY key, EntryType kind) {
   const std::wstring installation = AbsolutePath(GameProfile.install_dir);
-  if (kind == EntryKind::kAppPaths) return Names(QueryText(key, nullptr), installation, false);
+  if (kind == EntryType::kAppPaths) return Names(QueryText(key, nullptr), installation, false);
   return Names(QueryText(key, L"InstallLocation"), installation, true) ||
          Names(QueryText(key, L"UninstallString"), installation, false) ||
          Names(QueryText(key, L"DisplayIcon"), installation, false);
@@ -75,39 +84,93 @@ void DeleteOpenKey(HKEY key) {
   if (nt_delete_key != nullptr) (void)nt_delete_key(key);  // refused while it has subkeys
 }
 
-void DeleteGamesEntry(HKEY hive, const std::wstring& path, EntryKind kind) {
+// Opens the entry to record and delete it; invalid when it is absent or
+// not this game's.
+UniqueKey OpenGamesEntry(HKEY hive, const std::wstring& path, EntryType kind) {
   UniqueKey key;
   if (::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | DELETE, key.put()) !=
       ERROR_SUCCESS) {
     key.release();  // nothing was opened; the slot may hold junk
-    return;
+    return key;
   }
-  if (IsGamesEntry(key.get(), kind)) DeleteOpenKey(key.get());
+  if (!IsGamesEntry(key.get(), kind)) key.reset();
+  return key;
 }
 
-// Creates the entry, or opens it when it is this game's; an invalid key when
-// it cannot be created or is another program's.
-UniqueKey OpenEntryToWrite(HKEY hive, const std::wstring& path, EntryKind kind) {
+// Every value of the open key, whole; false when one cannot be read.
+bool RecordValues(HKEY key, std::vector<RecordedValue>& values) {
+  DWORD count = 0, longest_name = 0, largest_data = 0;
+  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                         &longest_name, &largest_data, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<wchar_t> name(longest_name + 1);
+  for (DWORD index = 0; index < count; ++index) {
+    RecordedValue value;
+    value.data.resize(largest_data);
+    DWORD name_length = static_cast<DWORD>(name.size()), size = largest_data;
+    if (::RegEnumValueW(key, index, name.data(), &name_length, nullptr, &value.type,
+                        reinterpret_cast<BYTE*>(&value.data[0]), &size) != ERROR_SUCCESS)
+      return false;
+    value.name.assign(name.data(), name_length);
+    value.data.resize(size);
+    values.push_back(std::move(value));
+  }
+  return true;
+}
+
+struct EntryKey {
+  bool machine;
+  const wchar_t* prefix;
+  EntryType kind;
+};
+// The four entries in their order of deletion.
+constexpr EntryKey kEntryKeys[] = {
+    {true, kMachineUninstallDelete, EntryType::kUninstall},
+    {false, kUserUninstallDelete, EntryType::kUninstall},
+    {true, kMachineAppPathsDelete, EntryType::kAppPaths},
+    {false, kUserAppPaths, EntryType::kAppPaths},
+};
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  const size_t length = wcslen(prefix);
+  return text.size() > length && ::CompareStringOrdinal(text.c_str(), static_cast<int>(length), prefix,
+                                                        static_cast<int>(length), TRUE) == CSTR_EQUAL;
+}
+
+// Creates the entry when it is missing; `present` tells whether the game
+// has it afterwards (created now, or there already as the game's). An
+// invalid key unless it was created now: an existing entry is left as it is.
+UniqueKey OpenEntryToWrite(HKEY hive, const std::wstring& path, EntryType kind, bool& present) {
   UniqueKey key;
   DWORD disposition = 0;
+  present = false;
   if (::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE, nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
     key.release();
     return key;
   }
-  if (disposition == REG_OPENED_EXISTING_KEY && !IsGamesEntry(key.get(), kind)) key.reset();
+  if (disposition == REG_OPENED_EXISTING_KEY) {
+    present = IsGamesEntry(key.get(), kind);
+    key.reset();
+    return key;
+  }
+  present = true;
   return key;
 }
 
 void WriteAppPathsEntry(HKEY hive, const wchar_t* prefix, const std::wstring& executable) {
-  UniqueKey key = OpenEntryToWrite(hive, prefix + GameProfile.exe_name, EntryKind::kAppPaths);
+  bool present = false;
+  UniqueKey key = OpenEntryToWrite(hive, prefix + GameProfile.exe_name, EntryType::kAppPaths, present);
   if (key) (void)WriteStringValue(key.get(), nullptr, executable);
 }
 
-// Writes the Uninstall entry's nine values in their order.
+// Writes the Uninstall entry's nine values in their order when it is
+// missing. True when the game's entry is there afterwards.
 bool WriteUninstallEntry(HKEY hive, const wchar_t* prefix) {
-  UniqueKey key = OpenEntryToWrite(hive, prefix + GameProfile.install_name, EntryKind::kUninstall);
-  if (!key) return false;
+  bool present = false;
+  UniqueKey key =
+      OpenEntryToWrite(hive, prefix + GameProfile.install_name, EntryType::kUninstall, present);
+  if (!key) return present;
   const GameProfileRecord& p = GameProfile;
   const std::wstring uninstaller = L"\"" + p.install_dir + UninstallerFileName() + L"\"";
   const std::pair<const wchar_t*, std::wstring> values[] = {
@@ -127,20 +190,63 @@ bool WriteUninstallEntry(HKEY hive, const wchar_t* prefix) {
 
 }  // namespace
 
-void DeleteRegistrationKeys() {
+RegistrationSnapshot::RegistrationSnapshot() {
   // A name that is not plain could name the parent key of every program's
   // entries, or a key elsewhere; it names nothing.
-  const std::wstring& install_name = GameProfile.install_name;
-  const std::wstring& exe_name = GameProfile.exe_name;
-  if (IsPlainKeyName(install_name)) {
-    DeleteGamesEntry(HKEY_LOCAL_MACHINE, kMachineUninstallDelete + install_name,
-                     EntryKind::kUninstall);
-    DeleteGamesEntry(HKEY_CURRENT_USER, kUserUninstallDelete + install_name, EntryKind::kUninstall);
+  for (const EntryKey& entry : kEntryKeys) {
+    const std::wstring& name =
+        entry.kind == EntryType::kUninstall ? GameProfile.install_name : GameProfile.exe_name;
+    if (!IsPlainKeyName(name)) continue;
+    const std::wstring path = entry.prefix + name;
+    UniqueKey key = OpenGamesEntry(entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, path, entry.kind);
+    if (!key) continue;
+    RecordedEntry recorded{entry.machine, path, {}};
+    complete_ = RecordValues(key.get(), recorded.values) && complete_;
+    entries_.push_back(std::move(recorded));
+    keys_.push_back(std::move(key));
   }
-  if (IsPlainKeyName(exe_name)) {
-    DeleteGamesEntry(HKEY_LOCAL_MACHINE, kMachineAppPathsDelete + exe_name, EntryKind::kAppPaths);
-    DeleteGamesEntry(HKEY_CURRENT_USER, kUserAppPaths + exe_name, EntryKind::kAppPaths);
+}
+
+void RegistrationSnapshot::DeleteAll() {
+  for (UniqueKey& key : keys_) {
+    DeleteOpenKey(key.get());
+    key.reset();
   }
+}
+
+void DeleteRegistrationKeys() { RegistrationSnapshot().DeleteAll(); }
+
+bool IsGameEntryKey(const RecordedEntry& entry) {
+  for (const EntryKey& key : kEntryKeys) {
+    if (key.machine == entry.machine && StartsWithNoCase(entry.path, key.prefix) &&
+        IsPlainKeyName(entry.path.substr(wcslen(key.prefix))))
+      return true;
+  }
+  return false;
+}
+
+bool RestoreRecordedEntries(const std::vector<RecordedEntry>& entries) {
+  bool listed = false;
+  for (const RecordedEntry& entry : entries) {
+    if (!IsGameEntryKey(entry)) continue;
+    UniqueKey key;
+    DWORD disposition = 0;
+    if (::RegCreateKeyExW(entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                          entry.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                          nullptr, key.put(), &disposition) != ERROR_SUCCESS) {
+      key.release();
+      continue;
+    }
+    // One that is there again (or was never deleted) is left as it is.
+    if (disposition == REG_CREATED_NEW_KEY) {
+      for (const RecordedValue& value : entry.values)
+        (void)::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type,
+                               reinterpret_cast<const BYTE*>(value.data.data()),
+                               static_cast<DWORD>(value.data.size()));
+    }
+    listed = listed || entry.path.find(L"\\Uninstall\\") != std::wstring::npos;
+  }
+  return listed;
 }
 
 bool RestoreRegistrationKeys() {

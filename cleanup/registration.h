@@ -6,14 +6,50 @@
 //
 // The names come from a descriptor that ordinary users can often write, so
 // an entry is deleted or written only when it is this game's: an Uninstall
-// entry whose InstallLocation, UninstallString or DisplayIcon names the
-// installation folder (GameProfile.install_dir), an App Paths entry whose
-// default value names a file in it. Another program's entry of the same name
-// is left exactly as it is.
+// entry whose InstallLocation is the installation folder
+// (GameProfile.install_dir), or whose UninstallString or DisplayIcon names a
+// program directly in it; an App Paths entry whose default value names a
+// file directly in it. Another program's entry of the same name, a program
+// in a subfolder of the installation included, is left exactly as it is.
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "cleanup/handover.h"
+#include "common/unique_resource.h"
+
+// The game's entries, each opened once, judged, and recorded whole: every
+// value with its name, type and bytes. Deleted later through the same open
+// keys.
+class RegistrationSnapshot {
+ public:
+  // Opens and records the entries GameProfile names that are this game's.
+  RegistrationSnapshot();
+  const std::vector<RecordedEntry>& entries() const { return entries_; }
+  // False when an entry of the game could not be read whole.
+  bool complete() const { return complete_; }
+  // Deletes the recorded entries, one key each, never recursively (a key
+  // with subkeys stays).
+  void DeleteAll();
+
+ private:
+  std::vector<UniqueKey> keys_;
+  std::vector<RecordedEntry> entries_;
+  bool complete_ = true;
+};
+
+// Writes back exactly what was recorded: each entry that is missing is
+// created in its hive, at its path, with exactly its values; one that is
+// there is left as it is; nothing else is written. An entry that is not one
+// of the game's four keys is skipped. True when an Uninstall entry is there
+// afterwards.
+bool RestoreRecordedEntries(const std::vector<RecordedEntry>& entries);
+
+// Whether `entry` names one of the game's four keys: a fixed Uninstall or
+// App Paths parent of its hive followed by a plain key name.
+bool IsGameEntryKey(const RecordedEntry& entry);
 
 // Deletes, one key at a time and never recursively, the machine and user
 // Uninstall entries of GameProfile.install_name, then the machine and user
@@ -23,11 +59,12 @@
 // its two entries.
 void DeleteRegistrationKeys();
 
-// Writes the entries again from GameProfile: the machine App Paths and
-// Uninstall entries, or, when the machine Uninstall entry cannot be created
-// or is another program's, both entries under the current user. An entry is
-// written only when it is absent or this game's. True when an Uninstall
-// entry was written (single failed values are passed over); false when none
+// Writes the entries from GameProfile, for a removal that has no record of
+// them, only where they are missing: the machine App Paths and Uninstall
+// entries, or, when the machine Uninstall entry cannot be created
+// or is another program's, both entries under the current user. An entry
+// that is there is left as it is. True when the game's Uninstall entry is
+// there afterwards (single failed values are passed over); false when none
 // could be, or install_name is not a plain key name. An exe_name that is not
 // a plain key name skips both App Paths entries.
 bool RestoreRegistrationKeys();

@@ -143,6 +143,8 @@ bool ListInto(TreeWalk& walk, HANDLE folder, const std::wstring& name, size_t in
     if (!entry.folder) {
       files.push_back(std::move(entry.name));
     } else if (discover && Matches(entry.name, pattern)) {
+      // A folder kept whole is not entered.
+      if (walk.OnKeptWay(index) && walk.keep.Keeps(walk.Relative(index, entry.name))) continue;
       WalkedFolder found = OpenFound(folder, name, entry.name);
       found.parent = index;
       found.kept = walk.OnKeptWay(index) && walk.keep.LeadsTo(walk.Relative(index, entry.name));

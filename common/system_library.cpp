@@ -39,3 +39,18 @@ void RestrictDllSearchToSystem() {
       reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
   if (set_directories != nullptr) (void)set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
+
+void EnforceRedirectionTrust() {
+  // PROCESS_MITIGATION_POLICY's ProcessRedirectionTrustPolicy, with
+  // EnforceRedirectionTrust set; older headers do not spell either.
+  constexpr int kRedirectionTrustPolicy = 16;
+  const DWORD enforce = 1;
+  using SetPolicyFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const auto set_policy = kernel ? reinterpret_cast<SetPolicyFn>(reinterpret_cast<void*>(
+                                       ::GetProcAddress(kernel, "SetProcessMitigationPolicy")))
+                                 : nullptr;
+  // Systems without the policy refuse it; nothing changes there.
+  if (set_policy != nullptr)
+    (void)set_policy(kRedirectionTrustPolicy, const_cast<DWORD*>(&enforce), sizeof(enforce));
+}

@@ -13,6 +13,11 @@ UniqueLibrary LoadSystemLibrary(const wchar_t* name);
 // the entry; does nothing on a system without the call.
 void RestrictDllSearchToSystem();
 
+// Has the system refuse, for this process, links that non-administrators
+// created (where it offers that: recent Windows 10 and 11); elsewhere, Wine
+// included, nothing changes.
+void EnforceRedirectionTrust();
+
 // Looks up `name` in `module` as a function of type F; null when absent.
 template <typename F>
 F GetLibraryFunction(const UniqueLibrary& module, const char* name) {

@@ -246,7 +246,8 @@ TEST(Program, AsAUserLivesIt) {
 
 TEST(Program, TheCopyIsHeldUntilStartedInAFolderOnlyAdministratorsWrite) {
   const std::wstring temp = test::FreshFolder(), program = test::ProgramFolder() + L"uninstall.exe";
-  ElevatedCopy copy = MakeElevatedCopy(program, temp, 77);
+  const UniqueFileHandle source(::CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ElevatedCopy copy = MakeElevatedCopy(source.get(), temp, 77);
   ASSERT_TRUE(copy);
   const std::wstring folder = copy.path().substr(0, copy.path().find_last_of(L'\\'));
   EXPECT_EQ(copy.path(), folder + L"\\g_uninstall_77.exe");

@@ -1,0 +1,150 @@
+#include "cleanup/handover.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "cleanup/plain_file.h"
+#include "cleanup/removal_safety.h"
+#include "cleanup/registration.h"
+#include "common/text.h"
+
+namespace {
+
+constexpr char kMagic[8] = {'G', 'U', 'N', 'R', 'E', 'C', '0', '1'};
+// Far above any real entry, far below what could trouble the copy.
+constexpr size_t kLargestRecord = 8 * 1024 * 1024;
+constexpr uint32_t kMostEntries = 4;
+constexpr uint32_t kMostValues = 4096;
+constexpr uint32_t kLongestText = 32767;
+
+void PutNumber(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+void PutBytes(std::string& out, const std::string& bytes) {
+  PutNumber(out, bytes.size(), 4);
+  out += bytes;
+}
+void PutText(std::string& out, const std::wstring& text) {
+  PutBytes(out, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+// Reads what Put wrote, failing at the first thing out of bounds.
+class Reader {
+ public:
+  explicit Reader(const std::string& bytes) : bytes_(bytes) {}
+  bool Number(uint64_t& value, int bytes) {
+    if (bytes_.size() - at_ < static_cast<size_t>(bytes)) return false;
+    value = 0;
+    for (int i = 0; i < bytes; ++i) value |= uint64_t{static_cast<unsigned char>(bytes_[at_++])} << (8 * i);
+    return true;
+  }
+  bool Bytes(std::string& out, size_t most) {
+    uint64_t size = 0;
+    if (!Number(size, 4) || size > most || bytes_.size() - at_ < size) return false;
+    out.assign(bytes_, at_, static_cast<size_t>(size));
+    at_ += static_cast<size_t>(size);
+    return true;
+  }
+  bool Text(std::wstring& out) {
+    std::string raw;
+    if (!Bytes(raw, kLongestText * sizeof(wchar_t)) || raw.size() % sizeof(wchar_t) != 0) return false;
+    out.assign(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+    return out.find(L'\0') == std::wstring::npos;
+  }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+
+ private:
+  const std::string& bytes_;
+  size_t at_ = 0;
+};
+
+uint64_t HandleValue(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle); }
+
+HANDLE KeepIf(HANDLE handle, bool right_kind) { return right_kind ? handle : nullptr; }
+
+}  // namespace
+
+std::string EncodeHandover(const HandoverRecord& record) {
+  std::string out(kMagic, sizeof(kMagic));
+  PutNumber(out, record.installation.volume, 4);
+  PutNumber(out, record.installation.index, 8);
+  PutText(out, record.uninstaller);
+  PutNumber(out, record.entries.size(), 4);
+  for (const RecordedEntry& entry : record.entries) {
+    PutNumber(out, entry.machine ? 1 : 0, 4);
+    PutText(out, entry.path);
+    PutNumber(out, entry.values.size(), 4);
+    for (const RecordedValue& value : entry.values) {
+      PutText(out, value.name);
+      PutNumber(out, value.type, 4);
+      PutBytes(out, value.data);
+    }
+  }
+  PutNumber(out, out.size() + 4, 4);  // the whole record's size, this included
+  return out;
+}
+
+bool DecodeHandover(const std::string& bytes, HandoverRecord& record) {
+  record = HandoverRecord();
+  if (bytes.size() < sizeof(kMagic) + 4 || bytes.size() > kLargestRecord ||
+      std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0)
+    return false;
+  Reader reader(bytes);
+  uint64_t skip = 0, volume = 0, index = 0, count = 0, size = 0;
+  if (!reader.Number(skip, 4) || !reader.Number(skip, 4) || !reader.Number(volume, 4) ||
+      !reader.Number(index, 8) || !reader.Text(record.uninstaller) ||
+      !IsPlainName(record.uninstaller) || !reader.Number(count, 4) || count > kMostEntries)
+    return false;
+  record.installation = {static_cast<DWORD>(volume), index, true};
+  for (uint64_t e = 0; e < count; ++e) {
+    RecordedEntry entry;
+    uint64_t machine = 0, values = 0;
+    if (!reader.Number(machine, 4) || machine > 1 || !reader.Text(entry.path) ||
+        !reader.Number(values, 4) || values > kMostValues)
+      return false;
+    entry.machine = machine == 1;
+    for (uint64_t v = 0; v < values; ++v) {
+      RecordedValue value;
+      uint64_t type = 0;
+      if (!reader.Text(value.name) || !reader.Number(type, 4) ||
+          !reader.Bytes(value.data, kLargestRecord))
+        return false;
+      value.type = static_cast<DWORD>(type);
+      entry.values.push_back(std::move(value));
+    }
+    if (!IsGameEntryKey(entry)) return false;
+    record.entries.push_back(std::move(entry));
+  }
+  return reader.Number(size, 4) && size == bytes.size() && reader.AtEnd();
+}
+
+std::wstring EncodeHandoverHandles(const HandoverHandles& handles) {
+  return FormatWide(L"%llx %llx %llx %llx", HandleValue(handles.record), HandleValue(handles.lock),
+                    HandleValue(handles.outcome), HandleValue(handles.first));
+}
+
+HandoverHandles TakeHandoverHandles() {
+  HandoverHandles handles;
+  wchar_t text[128] = {};
+  const DWORD length = ::GetEnvironmentVariableW(kHandoverVariable, text, 128);
+  (void)::SetEnvironmentVariableW(kHandoverVariable, nullptr);
+  unsigned long long values[4] = {};
+  if (length == 0 || length >= 128 ||
+      swscanf(text, L"%llx %llx %llx %llx", &values[0], &values[1], &values[2], &values[3]) != 4)
+    return handles;
+  const auto as_handle = [](unsigned long long value) {
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  };
+  handles.record = KeepIf(as_handle(values[0]), values[0] && ::GetFileType(as_handle(values[0])) == FILE_TYPE_DISK);
+  handles.lock = as_handle(values[1]);
+  handles.outcome = KeepIf(as_handle(values[2]), values[2] && ::GetFileType(as_handle(values[2])) == FILE_TYPE_PIPE);
+  handles.first = KeepIf(as_handle(values[3]), values[3] && ::GetProcessId(as_handle(values[3])) != 0);
+  return handles;
+}
+
+bool ReadHandoverRecord(HANDLE file, HandoverRecord& record) {
+  std::string bytes;
+  const DWORD attributes = file ? EntryAttributes(file) : INVALID_FILE_ATTRIBUTES;
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         ReadPlainFile(file, kLargestRecord + 1, bytes) && DecodeHandover(bytes, record);
+}

@@ -1,0 +1,63 @@
+#pragma once
+// What the relocation hands the copy it starts: a record, written into the
+// copy's own folder that only administrators can write, and handles the
+// copy inherits (the record, the uninstall lock, the way back to the first
+// process). An ordinary user cannot change either: a process started by the
+// user has no inherited handles, whatever its environment says.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "cleanup/native_files.h"
+
+// One registry value as it was: name ("" for the default), type and bytes.
+struct RecordedValue {
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+// One of the game's entries as it was before the relocation deleted it.
+struct RecordedEntry {
+  bool machine = true;  // HKEY_LOCAL_MACHINE, else HKEY_CURRENT_USER
+  std::wstring path;    // below the hive
+  std::vector<RecordedValue> values;
+};
+
+struct HandoverRecord {
+  FileIdentity installation;          // the folder the first process ran from
+  std::wstring uninstaller;           // its program file's name in that folder
+  std::vector<RecordedEntry> entries;  // what the relocation deleted
+};
+
+// The record as bytes, and back. Decoding fails for anything that is not a
+// record of this program: wrong size, wrong form, a key that is not one of
+// the game's four.
+std::string EncodeHandover(const HandoverRecord& record);
+bool DecodeHandover(const std::string& bytes, HandoverRecord& record);
+
+// The handles of a hand-over; null where there is none.
+struct HandoverHandles {
+  HANDLE record = nullptr;   // the record file, to read
+  HANDLE lock = nullptr;     // the uninstall lock
+  HANDLE outcome = nullptr;  // quiet runs: a pipe to the first process
+  HANDLE first = nullptr;    // the first process, to wait for its end
+};
+
+// The environment variable that carries the handles' values to the copy.
+constexpr wchar_t kHandoverVariable[] = L"G_UNINSTALL_HANDOVER";
+std::wstring EncodeHandoverHandles(const HandoverHandles& handles);
+
+// Reads the handles this process was handed and removes the variable. Each
+// is kept only when it is of the right kind (a disk file, a pipe, a
+// process); the lock is checked by its owner.
+HandoverHandles TakeHandoverHandles();
+
+// Reads the record through the inherited handle; false when there is none
+// or it is not the program's own.
+bool ReadHandoverRecord(HANDLE file, HandoverRecord& record);
+
+// The name of the record in the copy's folder.
+constexpr wchar_t kHandoverRecordName[] = L"g_uninstall.dat";
