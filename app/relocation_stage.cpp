@@ -33,13 +33,15 @@ std::wstring CopyParameters(const std::wstring& own_directory, const LaunchOptio
   return parameters;
 }
 
-// Test build only: lets a test act between the start and the copy, at the
-// named events <name>.ready (set here) and <name>.go (awaited).
-void PauseForTests() {
+// Test build only: lets a test act at the moment `stage` of the relocation,
+// through the named events <name>.<stage>.ready (set here) and
+// <name>.<stage>.go (awaited), when the test made them.
+void PauseForTests(const wchar_t* stage) {
   const std::wstring name = TestSeamText(L"UNINSTALL_TEST_PAUSE");
   if (name.empty()) return;
-  const UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L".ready").c_str()));
-  const UniqueHandle go(::OpenEventW(SYNCHRONIZE, FALSE, (name + L".go").c_str()));
+  const std::wstring prefix = name + L"." + stage;
+  const UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (prefix + L".ready").c_str()));
+  const UniqueHandle go(::OpenEventW(SYNCHRONIZE, FALSE, (prefix + L".go").c_str()));
   if (ready) (void)::SetEvent(ready.get());
   if (go) (void)::WaitForSingleObject(go.get(), 60000);
 }
@@ -63,8 +65,10 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
     if (options.quiet) exit_code = kExitNotRemoved;
     return false;
   };
+  PauseForTests(L"start");
   // The file this process runs from, and the folder that really holds it.
   UniqueFileHandle image = OpenOwnImage();
+  PauseForTests(L"held");
   std::wstring image_name, installation_path;
   UniqueFileHandle installation =
       image ? OpenHoldingFolder(image.get(), image_name, installation_path) : UniqueFileHandle();
@@ -77,7 +81,6 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
     exit_code = options.quiet ? kExitBusy : 0;
     return false;
   }
-  PauseForTests();
 
   const std::wstring temp = GetTempDirectory();
   SweepEarlierCopies(temp);
@@ -111,10 +114,13 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
       return fail(L"the copy could not be started: the registration was written back");
     }
   }
-  // The copy opens the installation folder to remove it: not held from here.
+  // The copy opens the installation folder to remove it: not held from
+  // here, not even as the working folder of a first process that waits.
+  const std::wstring parameters = CopyParameters(own_directory, options);
   installation.reset();
-  const UniqueHandle child =
-      copy.Start(CopyParameters(own_directory, options), {nullptr, lock.handle(), outcome_write.get(), nullptr});
+  wchar_t system[MAX_PATH] = {};
+  if (::GetSystemDirectoryW(system, MAX_PATH) > 0) (void)::SetCurrentDirectoryW(system);
+  const UniqueHandle child = copy.Start(parameters, {nullptr, lock.handle(), outcome_write.get(), nullptr});
   if (!child) {
     // The game must not stay installed but unregistered.
     (void)RestoreRecordedEntries(record.entries);

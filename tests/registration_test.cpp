@@ -21,21 +21,22 @@ const std::wstring kKeys[] = {
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe"};
 HKEY Hive(int key) { return key % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
-// An entry as an installer left it: 'g' the game's, 'o' another program's.
+// An entry as an installer left it: 'g' the game's, 'o' another program's,
+// 's' a program in a subfolder of the game's installation folder.
 Values Installed(int key, char owner) {
-  const std::wstring folder = owner == 'g' ? kDir : L"C:\\Program Files\\Other\\";
+  const std::wstring folder = owner == 'g' ? kDir : owner == 's' ? kDir + L"sub\\" : L"C:\\Program Files\\Other\\";
   if (key >= 2) return {{L"", folder + L"brimtest.exe"}};
+  if (owner == 's') return {{L"UninstallString", L"\"" + folder + L"u.exe\" /x"}, {L"DisplayIcon", folder + L"u.exe,0"}};
   return {{L"InstallLocation", folder}, {L"UninstallString", L"\"" + folder + L"u.exe\""}, {L"Size", L"9"}};
 }
 
-// The entry RestoreRegistrationKeys writes, and what `before` kept of it.
-Values Written(int key, char before) {
+// The entry RestoreRegistrationKeys writes where it is missing.
+Values Written(int key) {
   if (key >= 2) return {{L"", kDir + L"brimtest.exe"}};
   const std::wstring quoted = L"\"" + kDir + L"unins.exe\"";
   Values values = {{L"DisplayIcon", quoted}, {L"DisplayName", L"Brim Test Game"}, {L"DisplayVersion", L"2.15"},
                    {L"Version", L"15"}, {L"HelpLink", L"https://h/"}, {L"Publisher", L"Brim"},
                    {L"InstallLocation", kDir}, {L"UninstallString", quoted}, {L"URLInfoAbout", L"https://a/"}};
-  if (before == 'g') values[L"Size"] = L"9";  // an existing entry keeps its other values
   return values;
 }
 
@@ -55,32 +56,46 @@ class Registration : public ::testing::Test {
 }  // namespace
 
 TEST_F(Registration, OnlyTheGamesEntriesAreDeletedOrWritten) {
-  // Per key: before ('-' none, 'g' the game's, 'o' another's) and after
-  // ('-' none, 'i' as installed, 'w' as written).
+  // Per key: before ('-' none, or an owner of Installed) and after ('-' none,
+  // 'i' as installed, byte for byte, 'w' as written from the descriptor).
+  // The way: 'd' deleted; 'w' written back without a record; 'r' recorded,
+  // deleted and written back from the record.
   const struct {
     const char* before;
-    bool restore;
+    char way;
     const char* after;
     bool result;
   } cases[] = {
-      {"gggg", false, "----", false}, {"oooo", false, "iiii", false}, {"og-g", false, "i---", false},
-      {"----", true, "w-w-", true},   {"g-g-", true, "w-w-", true},   {"o-o-", true, "iwiw", true},
-      {"oo--", true, "iiww", false},
+      {"gggg", 'd', "----", false}, {"oooo", 'd', "iiii", false}, {"og-g", 'd', "i---", false},
+      {"ssss", 'd', "iiii", false}, {"----", 'w', "w-w-", true},  {"g-g-", 'w', "i-i-", true},
+      {"o-o-", 'w', "iwiw", true},  {"oo--", 'w', "iiww", false}, {"gggg", 'r', "iiii", true},
+      {"oooo", 'r', "iiii", false}, {"-g-g", 'r', "-i-i", true},  {"--gs", 'r', "--ii", false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.before) + (c.restore ? " restored" : " deleted"));
+    SCOPED_TRACE(std::string(c.before) + " " + c.way);
     Clear();
-    for (int key = 0; key < 4; ++key)
-      if (c.before[key] != '-') test::WriteKey(Hive(key), kKeys[key], Installed(key, c.before[key]));
-    if (c.restore) EXPECT_EQ(RestoreRegistrationKeys(), c.result);
-    if (!c.restore) DeleteRegistrationKeys();
+    std::wstring before[4];
+    for (int key = 0; key < 4; ++key) {
+      if (c.before[key] == '-') continue;
+      test::WriteKey(Hive(key), kKeys[key], Installed(key, c.before[key]));
+      // Values of other types, which an installer writes too.
+      test::WriteRawValue(Hive(key), kKeys[key], L"EstimatedSize", REG_DWORD, std::string("\x40\xe2\x01\0", 4));
+      test::WriteRawValue(Hive(key), kKeys[key], L"Blob", REG_BINARY, std::string("\0\xff", 2));
+      before[key] = test::RawKey(Hive(key), kKeys[key]);
+    }
+    if (c.way == 'w') EXPECT_EQ(RestoreRegistrationKeys(), c.result);
+    if (c.way == 'd') DeleteRegistrationKeys();
+    if (c.way == 'r') {
+      RegistrationSnapshot snapshot;
+      const std::vector<RecordedEntry> record = snapshot.entries();
+      snapshot.DeleteAll();
+      EXPECT_EQ(RestoreRecordedEntries(record), c.result);
+    }
     for (int key = 0; key < 4; ++key) {
       const char after = c.after[key];
       EXPECT_EQ(test::KeyExists(Hive(key), kKeys[key]), after != '-') << key;
-      if (after != '-')
-        EXPECT_EQ(test::ReadKey(Hive(key), kKeys[key]),
-                  after == 'i' ? Installed(key, c.before[key]) : Written(key, c.before[key]))
-            << key;
+      if (after == 'i') EXPECT_EQ(test::RawKey(Hive(key), kKeys[key]), before[key]) << key;
+      if (after == 'w') EXPECT_EQ(test::ReadKey(Hive(key), kKeys[key]), Written(key)) << key;
     }
   }
 }

@@ -175,6 +175,28 @@ void DeleteKey(HKEY hive, const std::wstring& path) {
   (void)::RegDeleteKeyW(hive, path.c_str());
 }
 
+std::wstring RawKey(HKEY hive, const std::wstring& path) {
+  std::wstring lines;
+  UniqueKey key;
+  if (::RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return lines;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    BYTE data[4096];
+    DWORD name_length = 256, bytes = sizeof(data), type = 0;
+    if (::RegEnumValueW(key.get(), index, name, &name_length, nullptr, &type, data, &bytes) != ERROR_SUCCESS)
+      return lines;
+    lines += std::wstring(name, name_length) + L"=" + std::to_wstring(type) + L":";
+    for (DWORD i = 0; i < bytes; ++i) lines += FormatWide(L"%02x", data[i]);
+    lines += L"\n";
+  }
+}
+
+void WriteRawValue(HKEY hive, const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes) {
+  UniqueKey key;
+  ASSERT_EQ(::RegCreateKeyExW(hive, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr), ERROR_SUCCESS);
+  ::RegSetValueExW(key.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+}
+
 DWORD Process::Wait(DWORD timeout_ms) const {
   DWORD code = ~0u;
   if (handle && ::WaitForSingleObject(handle.get(), timeout_ms) == WAIT_OBJECT_0)
@@ -198,7 +220,8 @@ Process Start(const std::wstring& command_line, const std::wstring& folder) {
   return process;
 }
 
-Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms) {
+Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms,
+              const std::function<void()>& meanwhile) {
   std::pair<const std::wstring*, HWND> search{&caption, nullptr};
   for (const DWORD start = ::GetTickCount();
        !search.second && ::GetTickCount() - start < timeout_ms; ::Sleep(20))
@@ -212,6 +235,7 @@ Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms) {
   DWORD id = 0;
   ::GetWindowThreadProcessId(window, &id);
   box = {true, text, UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id))};
+  if (meanwhile) meanwhile();
   if (answer == Answer::kCloseButton) {
     ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ using Values = std::map<std::wstring, std::wstring>;  // "" names the default va
 void WriteKey(HKEY hive, const std::wstring& path, const Values& values);
 Values ReadKey(HKEY hive, const std::wstring& path);  // missing key: empty
 bool KeyExists(HKEY hive, const std::wstring& path);
+// Every value with its type and bytes, as "name=type:hex" lines.
+std::wstring RawKey(HKEY hive, const std::wstring& path);
+void WriteRawValue(HKEY hive, const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes);
 void DeleteKey(HKEY hive, const std::wstring& path);
 
 struct Process {
@@ -50,8 +54,10 @@ struct Box {
   std::wstring text;
   UniqueHandle process;  // the process that showed it
 };
-// Waits for a box captioned `caption`, reads its text and answers it.
-Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms = 60000);
+// Waits for a box captioned `caption`, reads its text, calls `meanwhile`
+// while it is up, then answers it.
+Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms = 60000,
+              const std::function<void()>& meanwhile = nullptr);
 
 struct Request {
   std::string method, path, version, headers, body;  // the body's first 64 KiB
