@@ -8,6 +8,7 @@
 #include "cleanup/folder_for_removal.h"
 #include "cleanup/path_operations.h"
 #include "cleanup/removal_safety.h"
+#include "cleanup/shortcut_removal.h"
 #include "cleanup/tree_removal.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
@@ -42,12 +43,28 @@ bool IsOrdinaryLibrary(const std::wstring& library) {
   return !final_path.empty() && IsRemovableLocation(final_path) && IsRemovableLocation(path);
 }
 
-void RemoveDesktopShortcut() {
+// The names a shortcut into the installation folder may use: the folder as
+// named and where it really is (links followed). None when either place is
+// one its removal would refuse (a drive root, a known folder, ...): a target
+// "inside" such a folder says nothing about the game.
+InstallationNames NamesOfInstallation(const std::wstring& install_dir) {
+  const std::wstring path = AbsolutePath(install_dir);
+  if (path.empty() || !IsRemovableLocation(path)) return {};
+  const UniqueFileHandle folder(::CreateFileW(
+      ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder) return {path};  // gone already: its shortcuts still go
+  const std::wstring final_path = FinalPathOf(folder.get());
+  if (final_path.empty() || !IsRemovableLocation(final_path)) return {};
+  return {path, final_path};
+}
+
+void RemoveDesktopShortcut(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.shortcut_name)) return;
   const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
   if (desktop.empty()) return;
-  const std::wstring shortcut = desktop + L"\\" + GameProfile.shortcut_name + L".lnk";
-  if (FileExists(shortcut)) ShellDeleteFile(shortcut);
+  (void)RemoveGameShortcut(desktop, GameProfile.shortcut_name + L".lnk", installation);
 }
 
 void RemoveSharedCache(const std::wstring& install_dir) {
@@ -82,11 +99,11 @@ void RemoveInstallFolders(const std::wstring& install_dir) {
   if (!game_root.empty()) RemoveTree(game_root);
 }
 
-void RemoveStartMenuFolder() {
+void RemoveStartMenuFolder(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.install_name)) return;
   const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
   if (start_menu.empty()) return;
-  RemoveTree(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
+  RemoveShortcutFolder(start_menu + L"\\Programs", GameProfile.install_name, installation);
 }
 
 // Whether `folder` is there, a drive root included (which a listing does
@@ -102,10 +119,12 @@ bool IsFolderThere(const std::wstring& folder) {
 
 bool RemoveInstallation() {
   const std::wstring install_dir = GameProfile.install_dir;
-  RemoveDesktopShortcut();
+  // Taken before the folder goes: afterwards it has no real place.
+  const InstallationNames installation = NamesOfInstallation(install_dir);
+  RemoveDesktopShortcut(installation);
   RemoveSharedCache(install_dir);
   RemoveInstallFolders(install_dir);
-  RemoveStartMenuFolder();
+  RemoveStartMenuFolder(installation);
   // Gone means an installation folder that was named and is not there now.
   const std::wstring game_root = GameRootFolder(install_dir);
   return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir) &&

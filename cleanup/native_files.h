@@ -68,3 +68,9 @@ bool MarkForDeletion(HANDLE entry);
 // `name` where the system allows it. Invalid on failure, and when `kind`
 // does not match what is there.
 UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryKind kind);
+
+// Opens the file `name` of the open folder `parent` to read it and then,
+// once judged, to delete it through this same handle; while it is held
+// others may only read it. Does not follow a link at `name` where the system
+// allows it, nor wait on an oplock. Invalid on failure.
+UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name);

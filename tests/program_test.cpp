@@ -50,6 +50,9 @@ struct Game {
   std::vector<std::wstring> files{app + L"data\\level.map", base + L"Lib\\G\\launcher.cfg", base + L"Lib\\sdk_cache\\7\\p.bin",
                                   ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Demo Quest.lnk",
                                   ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\DemoQuest\\Demo Quest.lnk", app + L"uninstall.exe"};
+  // Another program's shortcuts, which names in the descriptor may point at.
+  std::vector<std::wstring> others{ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Other Game.lnk",
+                                   ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\Other\\Other.lnk"};
   std::vector<std::wstring> survivors{L"Lib\\keep", L"Lib\\sdk_cache\\8\\other", L"Lib\\Other\\app\\res\\data\\init.dat",
                                       L"outside.lnk", L"temp\\notes.txt", L"temp\\g_uninstall_9\\g_uninstall_9.exe",
                                       OldCopy(L'4') + L"g_uninstall_8.exe", OldCopy(L'4') + L"also.txt"};
@@ -63,7 +66,10 @@ struct Game {
     for (const auto& [name, value] : members) json += "\"" + name + "\":\"" + value + "\",";
     json.back() = '}';
     test::Write(app + L"res\\data\\init.dat", document.empty() ? json : document);
-    for (const std::wstring& file : files) test::Write(file, test::Read(test::ProgramFolder() + L"uninstall.exe"));
+    for (const std::wstring& file : files)
+      if (file.find(L".lnk") != std::wstring::npos) test::MakeShortcut(file, app + L"dq.exe");
+      else test::Write(file, test::Read(test::ProgramFolder() + L"uninstall.exe"));
+    for (const std::wstring& file : others) test::MakeShortcut(file, L"C:\\Program Files\\Other\\o.exe");
     for (const std::wstring& file : survivors) test::Write(base + file);
     for (wchar_t old : {L'1', L'2'}) test::Write(base + OldCopy(old) + L"g_uninstall_5.exe");
     test::Write(app + L"dq.exe", test::Read(test::ProgramFolder() + L"helper.exe"));
@@ -74,7 +80,8 @@ struct Game {
   }
   ~Game() {
     for (const std::wstring& key : {uninstall_key, app_paths_key}) test::DeleteKey(HKEY_LOCAL_MACHINE, key);
-    for (const std::wstring& file : files) ::DeleteFileW(file.c_str());
+    for (const auto* list : {&files, &others})
+      for (const std::wstring& file : *list) ::DeleteFileW(file.c_str());
     test::SetEnv({{L"UNINSTALL_TEST_LAUNCH_RECORD", L""}, {L"TEMP", L"C:\\users\\root\\Temp"}, {L"TMP", L""}});
   }
   // "none", "as installed" or "written again" (the nine values).
@@ -90,6 +97,8 @@ struct Game {
   std::string Left() const {
     for (const std::wstring& file : survivors)
       if (!Exists(base + file)) return "lost " + WideToUtf8(file);
+    for (const std::wstring& file : others)
+      if (!Exists(file)) return "lost " + WideToUtf8(file);
     for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"})
       if (test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + key) != kOthers) return "another program's entries changed";
     size_t left = 0;
@@ -149,7 +158,7 @@ TEST(Program, AsAUserLivesIt) {
   test::Write(documents + L"\\res\\data\\init.dat", "{\"game_name\":\"Demo Quest\"}");
   const std::map<std::wstring, std::wstring> kUnkillable = {
       {L"UNINSTALL_TEST_TERMINATE_FAILS", L"1"}, {L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3"}, {L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100"}};
-  const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}};
+  const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}, {"shortcut_name", "Other Game"}};
   const struct {
     const char* what;
     Members changes;
@@ -175,10 +184,10 @@ TEST(Program, AsAUserLivesIt) {
        "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "none"},
       {"cache and branch naming another game", {{"cache_name", "Other"}, {"branch_id", "app"}}, "", L"", L"", {}, false,
        Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "1", "none"},
-      {"another program's entry names, Cancel", kOtherNames, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
+      {"another program's names, Cancel", kOtherNames, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed"},
-      {"another program's entry names, OK", kOtherNames, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
-       {"start", "success"}, "1", "as installed"},
+      {"another program's names, OK: its entries, shortcut and menu folder stay", kOtherNames, "", L"", L"", {}, false,
+       Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "as installed"},
       {"a file that cannot be deleted", {}, "", L"stuck!", L"", {}, false, Answer::kOk, {kQuestion, kIncomplete},
        {"start", "incomplete_removal"}, "0", "written again"},
       {"a descriptor that breaks the parser", {}, std::string(4000, '['), L"", L"", {}, false, Answer::kOk,
