@@ -125,7 +125,7 @@ TEST(Installation, StepsReachOnlyTheGame) {
     test::RemoveTree(folder);
 }
 
-TEST(Installation, PlatformDataFolderIsComposedOnceAndCreated) {
+TEST(Installation, PlatformDataFolderIsComposedOnceAndCreatedOnlyAsPlainFolders) {
   const std::wstring expected = ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Brimlake\\app\\";
   test::RemoveTree(expected);
   std::wstring first, second = L"stale";
@@ -136,4 +136,24 @@ TEST(Installation, PlatformDataFolderIsComposedOnceAndCreated) {
   PlatformDataDirectory(second);
   EXPECT_EQ(second, expected);
   EXPECT_FALSE(test::Exists(first)) << "a later call must not touch the disk";
+
+  // The walk that creates it: nothing is ever created behind a link.
+  const struct {
+    const char* what;
+    std::wstring layout;
+    bool made;
+  } cases[] = {
+      {"nothing there yet", L"", true},
+      {"the platform's folder there", L"Brimlake/", true},
+      {"a link in place of the platform's folder", L"elsewhere/ Brimlake>elsewhere", false},
+      {"a file in its place", L"Brimlake", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring base = test::FreshFolder();
+    test::LayOut(base, c.layout);
+    EXPECT_EQ(CreatePlainFolders(base, L"Brimlake\\app"), c.made);
+    EXPECT_EQ(DirectoryExists(base + L"Brimlake\\app"), c.made);
+    EXPECT_FALSE(test::Exists(base + L"elsewhere\\app"));
+  }
 }
