@@ -129,30 +129,46 @@ TEST(Telemetry, DeviceVersionAndSystem) {
   std::wstring folder;
   PlatformDataDirectory(folder);
   const std::wstring key = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brimlake";
+  const auto utf16 = [](const std::wstring& text) {  // with its byte-order mark
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t c : text) bytes += {static_cast<char>(c & 0xff), static_cast<char>(c >> 8)};
+    return bytes;
+  };
   const struct {
-    const char *ini, *xml;
+    std::string ini, xml;  // "": no such file
     test::Values registry;
     const wchar_t* version;
+    std::string linked_ini = "";  // the text of a file a link in place of the INI file leads to
   } sources[] = {
       {"[General]\r\nversion=3.1.2\r\nver=7\r\n", "<root><items version=\"9\" ver=\"9\"/></root>", {{L"Version", L"8"}}, L"3.1.2.7"},
-      {"[General]\r\nver=7\r\n", nullptr, {{L"DisplayVersion", L"8.8"}}, L".7"},
+      {"[General]\r\nver=7\r\n", "", {{L"DisplayVersion", L"8.8"}}, L".7"},
       {"[General]\r\nversion=3.1.2\r\nver=0\r\n", "<?xml version=\"1.0\"?><root><items version=\"3.1.2\" ver=\"0x10\"/></root>",
        {{L"Version", L"8"}}, L"3.1.2.16"},
-      {nullptr, "\xEF\xBB\xBF<root><items version=\"4.2\" ver=\" 12\"/></root>", {}, L"4.2.12"},
-      {nullptr, nullptr, {}, L".0"},
-      {nullptr, nullptr, {{L"DisplayVersion", L"3.1.2"}}, L"3.1.2.0"},
+      {"", "\xEF\xBB\xBF<root><items version=\"4.2\" ver=\" 12\"/></root>", {}, L"4.2.12"},
+      {"", "", {}, L".0"},
+      {"", "", {{L"DisplayVersion", L"3.1.2"}}, L"3.1.2.0"},
       {"[General]\r\nversion=1.0\r\n", "<root><items version=\"2.0\"/></root>", {{L"DisplayVersion", L"5.1"}, {L"Version", L" 42x"}}, L"5.1.42"},
       {"[General]\r\nversion=2.0\r\n", "<root><other ver=\"5\"/></root>", {}, L"2.0.0"},
-      {nullptr, "<root><items version=\"5.5\"/></root>", {}, L"5.5.0"},
+      {"", "<root><items version=\"5.5\"/></root>", {}, L"5.5.0"},
       {"[General]\r\nversion=2.1\r\nver=-3\r\n", "<root><items", {}, L"2.1.-3"},
+      {utf16(L"[General]\r\nversion=7.1\r\nver=3\r\n"), "", {}, L"7.1.3"},
+      {"\xEF\xBB\xBF[general]\r\n  VERSION = \"3.2 beta\" \r\nVer= 8 \r\n", "", {}, L"3.2 beta.8"},
+      {"[Other]\r\nversion=9.9\r\nver=9\r\n[General]\r\nversion=1.0\r\nver=4\r\nver=5\r\n[General]\r\nver=6\r\n", "", {}, L"1.0.4"},
+      {"[General]\r\nversion=9.9\r\nver=9\r\n" + std::string(70000, ' '), "", {}, L".0"},
+      {"", "<root><items version=\"4.4\" ver=\"4\"/></root>", {}, L"4.4.4", "[General]\r\nversion=6.6\r\nver=6\r\n"},
   };
   for (const auto& s : sources) {
     for (const wchar_t* file : {L"brimlake.ini", L"brimlake.xml"}) ::DeleteFileW((folder + file).c_str());
     test::DeleteKey(HKEY_LOCAL_MACHINE, key);
-    if (s.ini) test::Write(folder + L"brimlake.ini", s.ini);
-    if (s.xml) test::Write(folder + L"brimlake.xml", s.xml);
+    if (!s.ini.empty()) test::Write(folder + L"brimlake.ini", s.ini);
+    if (!s.xml.empty()) test::Write(folder + L"brimlake.xml", s.xml);
+    if (!s.linked_ini.empty()) {
+      test::Write(folder + L"decoy.ini", s.linked_ini);
+      test::Link(folder + L"brimlake.ini", folder + L"decoy.ini");
+    }
     if (!s.registry.empty()) test::WriteKey(HKEY_LOCAL_MACHINE, key, s.registry);
     EXPECT_EQ(WideToUtf8(GetPlatformVersion()), WideToUtf8(s.version));
+    if (!s.linked_ini.empty()) test::RemoveTree(folder + L"brimlake.ini");
   }
   test::DeleteKey(HKEY_LOCAL_MACHINE, key);
 
