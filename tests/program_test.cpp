@@ -202,11 +202,16 @@ TEST(Program, AsAUserLivesIt) {
        false, Answer::kNone, {}, {}, "6", "as installed"},
       {"a copy that cannot start: registered again", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
        Answer::kNone, {}, {}, "6", "written again"},
+      {"a collector that trickles its handshake holds neither the question nor the end", {}, "", L"", L"",
+       {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}}, false, Answer::kOk, {kQuestion, kDone}, {},
+       "0", "none"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Game game(c.changes, c.document);
     test::LayOut(game.app, c.layout);
+    std::map<std::wstring, std::wstring> before;
+    for (const auto& seam : c.seams) before[seam.first] = test::Env(seam.first.c_str());
     test::SetEnv(c.seams);
     std::vector<test::Process> running;
     for (const std::wstring& program : {game.app + L"dq.exe", game.base + L"dq.exe", game.base + OldCopy(L'3') + L"g_uninstall_6.exe"}) {
@@ -218,14 +223,17 @@ TEST(Program, AsAUserLivesIt) {
     Texts expected = c.boxes;
     for (std::wstring& text : expected)
       if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
+    const DWORD start = ::GetTickCount();
     EXPECT_EQ(RunProgram(L"\"" + (relocates ? game.app : test::ProgramFolder()) + L"uninstall.exe\" " + c.arguments,
                          relocates ? game.app : L"C:\\work", c.confirm,
                          !c.boxes.empty() && c.boxes[0] == kNoName ? L" Unistall" : L"Demo Quest Unistall"),
               expected);
+    // Each report has 10 s at most, whatever the network does.
+    EXPECT_LT(::GetTickCount() - start, 45000u) << "the run ended before 45 s";
     EXPECT_EQ(game.Reports(), c.reports);
     EXPECT_EQ(game.Left(), c.left);
     EXPECT_EQ(game.Registration(), c.registration);
-    for (const auto& seam : c.seams) test::SetEnv({{seam.first, L""}});
+    test::SetEnv(before);
     for (size_t i = 0; i < running.size(); ++i) {
       EXPECT_EQ(running[i].Wait(0), i == 0 && c.seams.empty() ? 0u : ~0u) << i;  // only the game was ended
       ::TerminateProcess(running[i].handle.get(), 0);
