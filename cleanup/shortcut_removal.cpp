@@ -96,7 +96,8 @@ void TellRemoved(const std::wstring& path, LONG event) {
 }
 
 bool IsShortcutName(const std::wstring& name) {
-  return name.size() > 4 && ::lstrcmpiW(name.c_str() + name.size() - 4, L".lnk") == 0;
+  return name.size() > 4 && ::CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".lnk", 4,
+                                                   /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
 }
 
 // Whether the open folder holds nothing; false when it cannot be listed.
