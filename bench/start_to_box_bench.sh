@@ -2,8 +2,10 @@
 # How long a user waits between starting uninstall.exe and seeing its
 # confirmation box. The start event's exchange lies in between, so the wait
 # is measured with the collector on loopback and with it unreachable: a port
-# where nothing listens, and a collector that takes the request and never
-# answers (bounded by the transport's time-outs).
+# where nothing listens, a collector that takes the request and never
+# answers, and one that trickles its TLS handshake (each bounded by the
+# exchange's deadline). The time from the answer (Cancel) to the end, which
+# holds the closing event's exchange, is noted too.
 #   bench/start_to_box_bench.sh [--32] [RUNS]   (default 5 runs per setting;
 #     --32: the 32-bit test build under WoW64)
 set -euo pipefail
@@ -39,3 +41,4 @@ measure() { # label port
 measure "collector on loopback" "$COLLECTOR_PORT"
 measure "collector unreachable: nothing listens" "$COLLECTOR_CLOSED_PORT"
 measure "collector unreachable: takes the request, never answers" "$COLLECTOR_SILENT_PORT"
+measure "collector trickles its handshake, a byte every 3 s" "$COLLECTOR_TRICKLE_PORT"

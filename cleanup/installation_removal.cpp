@@ -10,6 +10,7 @@
 #include "cleanup/path_operations.h"
 #include "cleanup/registration.h"
 #include "cleanup/removal_safety.h"
+#include "cleanup/shortcut_removal.h"
 #include "cleanup/tree_removal.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
@@ -22,12 +23,6 @@ std::wstring ShellFolder(int csidl) {
   wchar_t buffer[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, /*fCreate=*/FALSE)) return {};
   return buffer;
-}
-
-// Removes `folder` when it exists and its judge lets it go.
-void RemoveTree(const std::wstring& folder) {
-  if (DirectoryExists(folder))
-    RemoveDirectoryTree(OpenFolderForRemoval(folder, GameProfile.install_dir));
 }
 
 constexpr wchar_t kDescriptor[] = L"res\\data\\init.dat";
@@ -63,12 +58,23 @@ bool IsOrdinaryLibrary(const std::wstring& library) {
   return !library.empty() && IsRemovableLocation(library);
 }
 
-void RemoveDesktopShortcut() {
+// The names a shortcut into the installation folder may use: the folder as
+// named and where it really is (`real`, "" when it is not there). None when
+// either place is one its removal would refuse (a drive root, a known
+// folder, ...): a target "inside" such a folder says nothing about the game.
+InstallationNames NamesOfInstallation(const std::wstring& install_dir, const std::wstring& real) {
+  const std::wstring path = AbsolutePath(install_dir);
+  if (path.empty() || !IsRemovableLocation(path)) return {};
+  if (real.empty()) return {path};  // gone already: its shortcuts still go
+  if (!IsRemovableLocation(real)) return {};
+  return {path, real};
+}
+
+void RemoveDesktopShortcut(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.shortcut_name)) return;
   const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
   if (desktop.empty()) return;
-  const std::wstring shortcut = desktop + L"\\" + GameProfile.shortcut_name + L".lnk";
-  if (FileExists(shortcut)) ShellDeleteFile(shortcut);
+  (void)RemoveGameShortcut(desktop, GameProfile.shortcut_name + L".lnk", installation);
 }
 
 // The library folder two levels above the installation folder as it was
@@ -111,11 +117,11 @@ void RemoveSharedCache(HANDLE installation, const FileIdentity& own) {
       library.get(), library_path, GameProfile.cache_name + L"\\" + GameProfile.branch_id, own));
 }
 
-void RemoveStartMenuFolder() {
+void RemoveStartMenuFolder(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.install_name)) return;
   const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
   if (start_menu.empty()) return;
-  RemoveTree(start_menu + L"\\Programs\\" + GameProfile.install_name + L"\\");
+  RemoveShortcutFolder(start_menu + L"\\Programs", GameProfile.install_name, installation);
 }
 
 // Whether `folder` is there, a drive root included (which a listing does
@@ -136,12 +142,14 @@ bool InstallationRemoval::RemoveAllButUninstaller() {
   try {
     const FileIdentity own = IdentityOf(installation_.handle());
     const bool folder = installation_.kind() == FolderForRemoval::Kind::kFolder;
-    RemoveDesktopShortcut();
+    const InstallationNames names =
+        NamesOfInstallation(GameProfile.install_dir, FinalPathOf(installation_.handle()));
+    RemoveDesktopShortcut(names);
     if (folder) RemoveSharedCache(installation_.handle(), own);
     const bool root_held = folder && FindGameRoot(own);
     bool complete = folder && EmptyFolder(installation_, {uninstaller_, kDescriptor}) && root_held;
     if (game_root_) complete = EmptyFolder(game_root_, {game_root_entry_}) && complete;
-    RemoveStartMenuFolder();
+    RemoveStartMenuFolder(names);
     return complete;
   } catch (...) {
     // Out of memory: the game stays, and the caller says so.
@@ -185,9 +193,17 @@ bool RemoveInstallation() {
       DirectoryExists(install_dir) ? OpenFolderForRemoval(install_dir, install_dir) : FolderForRemoval();
   if (!installation) {
     // Nothing of it to hold: the other steps still run.
-    RemoveDesktopShortcut();
+    const std::wstring path = AbsolutePath(install_dir);
+    const UniqueFileHandle there(path.empty() ? INVALID_HANDLE_VALUE
+                                              : ::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring real = there ? FinalPathOf(there.get()) : std::wstring();
+    // One that is there but cannot be told where it is gives no names.
+    const InstallationNames names = there && real.empty() ? InstallationNames() : NamesOfInstallation(install_dir, real);
+    RemoveDesktopShortcut(names);
     RemoveSharedCache(nullptr, FileIdentity());
-    RemoveStartMenuFolder();
+    RemoveStartMenuFolder(names);
     return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir);
   }
   InstallationRemoval removal(std::move(installation), UninstallerFileName());

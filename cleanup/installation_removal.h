@@ -19,8 +19,10 @@
 // really lie there: a link on that part of the way is refused, never
 // followed. The game root is the parent only for an installation folder
 // named exactly "app" below an ordinary folder; the cache is looked at only
-// below an ordinary library. A step whose name from the descriptor is not a
-// plain name, or whose shell folder cannot be queried, does nothing.
+// below an ordinary library. Shortcuts go only when they are shortcuts into
+// the installation folder, and the Start-menu folder only when nothing else
+// is left in it. A step whose name from the descriptor is not a plain name,
+// or whose shell folder cannot be queried, does nothing.
 class InstallationRemoval {
  public:
   // `installation`: the judged, held installation folder; `uninstaller`:

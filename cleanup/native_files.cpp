@@ -10,6 +10,7 @@ namespace {
 constexpr ULONG kDirectoryFile = 0x00000001;
 constexpr ULONG kSynchronousIo = 0x00000020;
 constexpr ULONG kNonDirectoryFile = 0x00000040;
+constexpr ULONG kCompleteIfOplocked = 0x00000100;  // completes at once, oplock or not
 constexpr ULONG kOpenForBackup = 0x00004000;
 constexpr ULONG kOpenReparsePoint = 0x00200000;
 constexpr int kFileDirectoryInformation = 1;
@@ -198,8 +199,6 @@ UniqueFileHandle OpenChild(HANDLE parent, const std::wstring& name, EntryKind ki
 
 UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryKind kind) {
   const bool folder = kind == EntryKind::kFolder;
-  // Completes at once even when someone holds an oplock on the file.
-  constexpr ULONG kCompleteIfOplocked = 0x00000100;
   return OpenBelow(parent, name,
                    (folder ? FILE_LIST_DIRECTORY : FILE_READ_DATA) | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -212,6 +211,14 @@ UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name) {
   return OpenBelow(parent, name, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                    FILE_SHARE_READ | FILE_SHARE_WRITE,
                    kSynchronousIo | kNonDirectoryFile | kOpenReparsePoint, kFileOpenIf);
+}
+
+UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name) {
+  // Others may only read it while it is held: what was judged is what goes.
+  return OpenBelow(parent, name, FILE_READ_DATA | DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                   FILE_SHARE_READ,
+                   kSynchronousIo | kOpenForBackup | kOpenReparsePoint | kCompleteIfOplocked |
+                       kNonDirectoryFile);
 }
 
 std::wstring EntryName(HANDLE entry) {

@@ -87,3 +87,9 @@ FileIdentity IdentityOf(HANDLE entry);
 // creates it when missing, without following a link at `name` where the
 // system allows it. Invalid on failure.
 UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name);
+
+// Opens the file `name` of the open folder `parent` to read it and then,
+// once judged, to delete it through this same handle; while it is held
+// others may only read it. Does not follow a link at `name` where the system
+// allows it, nor wait on an oplock. Invalid on failure.
+UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name);

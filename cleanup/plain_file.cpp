@@ -5,9 +5,6 @@
 #include "cleanup/native_files.h"
 #include "cleanup/removal_safety.h"
 
-namespace {
-
-// Whether the open entry is a file of a disk, not a link, folder or device.
 bool IsPlainFileHandle(HANDLE file) {
   const DWORD attributes = EntryAttributes(file);
   return attributes != INVALID_FILE_ATTRIBUTES &&
@@ -15,8 +12,6 @@ bool IsPlainFileHandle(HANDLE file) {
                          FILE_ATTRIBUTE_DEVICE)) &&
          ::GetFileType(file) == FILE_TYPE_DISK;
 }
-
-}  // namespace
 
 UniqueFileHandle OpenPlainFile(HANDLE folder, const std::wstring& relative) {
   UniqueFileHandle current;

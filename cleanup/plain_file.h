@@ -20,6 +20,10 @@ UniqueFileHandle OpenPlainFile(HANDLE folder, const std::wstring& relative);
 // any path is), the file itself as above. Invalid for a relative path.
 UniqueFileHandle OpenPlainFileAt(const std::wstring& path);
 
+// Whether the open entry is a file of a disk: not a folder, link, pipe or
+// device.
+bool IsPlainFileHandle(HANDLE file);
+
 // Reads the open file from its start into `bytes`, at most `limit` bytes.
 // False when it cannot be read.
 bool ReadPlainFile(HANDLE file, size_t limit, std::string& bytes);

@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "cleanup/path_operations.h"
+#include <algorithm>
+
+#include "cleanup/native_files.h"
+#include "cleanup/removal_safety.h"
+#include "common/unique_resource.h"
 
 namespace {
 
@@ -11,6 +15,36 @@ std::wstring QueryFolder(int csidl) {
   wchar_t buffer[MAX_PATH] = {};
   (void)::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
   return buffer;
+}
+
+// Opens the folder `name` of the open folder `parent`, creating it when
+// missing; invalid unless what is there is a plain folder, itself and not a
+// place a link leads to.
+UniqueFileHandle OpenOrCreateFolder(HANDLE parent, const std::wstring& parent_name,
+                                    const std::wstring& name) {
+  UniqueFileHandle folder = OpenChildToRead(parent, name, EntryKind::kFolder);
+  if (!folder)
+    folder = CreateChild(parent, name, EntryKind::kFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         /*security=*/nullptr);
+  if (!folder) return UniqueFileHandle();
+  const DWORD attributes = EntryAttributes(folder.get());
+  if (!IsChildName(EntryName(folder.get()), parent_name, name) ||
+      attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return UniqueFileHandle();
+  return folder;
+}
+
+// Creates the platform data folder `path` below the user's profile, if it
+// lies there; elsewhere nothing is created.
+void CreateInProfile(const std::wstring& path) {
+  const std::wstring profile = AbsolutePath(QueryFolder(CSIDL_PROFILE));
+  const std::wstring absolute = AbsolutePath(path);
+  if (profile.empty() || absolute.size() <= profile.size() + 1 ||
+      !IsSameOrInside(absolute, profile))
+    return;
+  (void)CreatePlainFolders(profile, absolute.substr(profile.size() + 1));
 }
 
 }  // namespace
@@ -24,10 +58,29 @@ std::wstring ComposePlatformDataPath() {
   return chosen + L"\\Brimlake\\app\\";
 }
 
+bool CreatePlainFolders(const std::wstring& top, const std::wstring& relative) {
+  const std::wstring top_path = AbsolutePath(top);
+  if (top_path.empty()) return false;
+  UniqueFileHandle current(::CreateFileW(
+      ExtendedPath(top_path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  std::wstring current_name = current ? EntryName(current.get()) : std::wstring();
+  for (size_t start = 0; current && start < relative.size();) {
+    const size_t end = std::min(relative.find(L'\\', start), relative.size());
+    const std::wstring name = relative.substr(start, end - start);
+    if (!IsPlainName(name)) return false;
+    current = OpenOrCreateFolder(current.get(), current_name, name);
+    current_name = current ? EntryName(current.get()) : std::wstring();
+    start = end + 1;
+  }
+  return current.valid();
+}
+
 void PlatformDataDirectory(std::wstring& out) {
   static const std::wstring kept = [] {
     std::wstring path = ComposePlatformDataPath();
-    if (!DirectoryExists(path)) (void)CreateDirectoryChain(path);
+    CreateInProfile(path);
     return path;
   }();
   out = kept;

@@ -1,7 +1,6 @@
 #include "cleanup/tree_removal.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include "cleanup/native_files.h"
@@ -334,40 +333,13 @@ bool RemoveFolderTree(FolderForRemoval root) {
 
 void RemoveDirectoryTree(FolderForRemoval root) { (void)RemoveFolderTree(std::move(root)); }
 
-void ShellDeleteFile(const std::wstring& path) {
-  // The shell's delete expands wildcards and takes whole folders; this is
-  // for one file only.
-  const std::wstring absolute = AbsolutePath(path);
-  if (absolute.empty()) return;
-  const size_t slash = absolute.find_last_of(L'\\');
-  std::wstring parent = absolute.substr(0, slash);
-  if (parent.size() == 2) parent += L'\\';
-  const UniqueFileHandle parent_handle(::CreateFileW(
-      ExtendedPath(parent).c_str(), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!parent_handle) return;
-  const std::wstring name = absolute.substr(slash + 1);
-  UniqueFileHandle file = OpenChild(parent_handle.get(), name, EntryKind::kFile);
-  if (!file) return;
-  // A link (or what the system opened through one) is not a shortcut.
-  const DWORD attributes = EntryAttributes(file.get());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !IsChildName(EntryName(file.get()), EntryName(parent_handle.get()), name))
-    return;
-  if (path.size() >= MAX_PATH - 1) {
-    // Too long for the shell's list; the file is deleted directly.
-    (void)MarkForDeletion(file.get());
-    return;
-  }
-  file.reset();
-  std::wstring list = path;
-  list.push_back(L'\0');  // ends the path; the string's own NUL ends the list
-  SHFILEOPSTRUCTW operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = list.c_str();
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-  (void)::SHFileOperationW(&operation);
+void ReportRemovalStep(const std::wstring& path, RemovalStep step) {
+#if defined(UNINSTALL_TEST_BUILD)
+  if (Observing()) Observer()(path, step);
+#else
+  (void)path;
+  (void)step;
+#endif
 }
 
 #if defined(UNINSTALL_TEST_BUILD)

@@ -61,17 +61,16 @@ bool RemoveFolderTree(FolderForRemoval root);
 // RemoveFolderTree for callers that ask DirectoryExists for the outcome.
 void RemoveDirectoryTree(FolderForRemoval root);
 
-// Deletes one file permanently and silently through the shell. Does nothing
-// for a folder, a link, a missing entry, a relative path or a path with
-// wildcards.
-void ShellDeleteFile(const std::wstring& path);
-
 // The steps a removal reports to the tests' observer.
 enum class RemovalStep {
   kListed,   // a folder was listed
   kRemoved,  // an entry was deleted
   kLeft,     // an entry stays: it could not be deleted, or is not the removal's to delete
 };
+
+// Tells the tests' observer of a step taken outside a tree removal (a
+// shortcut deleted); nothing in the release build.
+void ReportRemovalStep(const std::wstring& path, RemovalStep step);
 
 #if defined(UNINSTALL_TEST_BUILD)
 // Called with each step of a removal in its order, the path as the root's

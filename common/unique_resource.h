@@ -67,8 +67,17 @@ struct LibraryTraits {
   static void Close(Type m) { ::FreeLibrary(m); }
 };
 
+template <typename Interface>
+struct ComTraits {  // CoCreateInstance, QueryInterface and the like
+  using Type = Interface*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type object) { object->Release(); }
+};
+
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFind = UniqueResource<FindTraits>;
 using UniqueKey = UniqueResource<KeyTraits>;
 using UniqueLibrary = UniqueResource<LibraryTraits>;
+template <typename Interface>
+using UniqueCom = UniqueResource<ComTraits<Interface>>;

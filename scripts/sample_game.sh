@@ -41,8 +41,13 @@ lay_out_sample_game() {
   head -c 30000 /dev/urandom > "$SAMPLE_LIB/sdk_cache/7/patch/p1.bin"
   echo "another game's cache" > "$SAMPLE_LIB/sdk_cache/8/other.bin"
   echo "another game" > "$SAMPLE_LIB/OtherGame/app/other.exe"
-  echo "shortcut" > "$SAMPLE_DESKTOP/Demo Quest.lnk"
-  echo "shortcut" > "$SAMPLE_PROGRAMS/DemoQuest/Demo Quest.lnk"
+  # Real shortcuts into the game, as the installer's: only those go.
+  local link harness
+  harness=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/harness" && pwd)
+  for link in 'C:\users\root\Desktop\Demo Quest.lnk' \
+      'C:\users\root\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\DemoQuest\Demo Quest.lnk'; do
+    HELPER=shortcut "$harness/wine-run.sh" "$bin/helper.exe" "$link" "${SAMPLE_WINAPP}demoquest.exe" </dev/null
+  done
   printf '[General]\r\nversion=3.1.2\r\nver=7\r\n' > "$SAMPLE_PLATFORM/brimlake.ini"
   cat > "$SAMPLE_APP/res/data/init.dat" <<'JSON'
 {

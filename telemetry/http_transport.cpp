@@ -2,8 +2,11 @@
 
 #include <wininet.h>
 
+#include <memory>
+
 #include "common/system_library.h"
 #include "common/text.h"
+#include "common/unique_resource.h"
 
 namespace {
 
@@ -50,23 +53,79 @@ struct WinInetApi {
   }
 };
 
-// Owns one HINTERNET; closes it through the loaded InternetCloseHandle, which
-// therefore must outlive it (the API table is declared before every handle).
-class InternetHandle {
+// One exchange, shared by the caller and the thread that runs it. The thread
+// works only on what is in here (copies of the request, the loaded WinInet),
+// and whichever of the two lets go last frees it: a thread given up on finds
+// nothing freed under it.
+class Exchange {
  public:
-  InternetHandle(HINTERNET handle, decltype(&::InternetCloseHandle) close)
-      : handle_(handle), close_(close) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (handle_ != nullptr) (void)close_(handle_);
+  enum Slot { kSession, kConnection, kRequest };
+
+  WinInetApi api;  // first: it outlives the handles
+  std::string body;
+  std::wstring host, path;
+  INTERNET_PORT port = 0;
+  DWORD timeout_ms = 0;
+  // Written by the thread; read by the caller only once the thread has ended.
+  bool sent = false, answered = false;
+  std::wstring answer;
+
+  Exchange() { ::InitializeCriticalSection(&lock_); }
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+  ~Exchange() {
+    Close();
+    ::DeleteCriticalSection(&lock_);
   }
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
+
+  // Keeps `handle` in `slot`, to be closed with the exchange. False, with
+  // the handle closed, when there is none or the caller has given up.
+  bool Keep(Slot slot, HINTERNET handle) {
+    ::EnterCriticalSection(&lock_);
+    const bool kept = handle != nullptr && !abandoned_;
+    if (kept) handles_[slot] = handle;
+    ::LeaveCriticalSection(&lock_);
+    if (!kept && handle != nullptr) (void)api.InternetCloseHandle(handle);
+    return kept;
+  }
+
+  // Whether the caller still waits for the exchange.
+  bool Wanted() {
+    ::EnterCriticalSection(&lock_);
+    const bool wanted = !abandoned_;
+    ::LeaveCriticalSection(&lock_);
+    return wanted;
+  }
+
+  // The caller gives up: closes the handles, which ends a wait on them where
+  // the system allows; the thread asks nothing more of them.
+  void Abandon() {
+    ::EnterCriticalSection(&lock_);
+    abandoned_ = true;
+    ::LeaveCriticalSection(&lock_);
+    Close();
+  }
+
+  // Lets go of the exchange; the last one to do so frees it.
+  void Release() {
+    if (::InterlockedDecrement(&references_) == 0) delete this;
+  }
 
  private:
-  HINTERNET handle_;
-  decltype(&::InternetCloseHandle) close_;
+  // The request, then the connection, then the session.
+  void Close() {
+    ::EnterCriticalSection(&lock_);
+    for (int slot = kRequest; slot >= kSession; --slot) {
+      if (handles_[slot] != nullptr) (void)api.InternetCloseHandle(handles_[slot]);
+      handles_[slot] = nullptr;
+    }
+    ::LeaveCriticalSection(&lock_);
+  }
+
+  CRITICAL_SECTION lock_;
+  bool abandoned_ = false;
+  HINTERNET handles_[3] = {};
+  LONG references_ = 2;  // the caller and the thread
 };
 
 void SetTimeouts(const WinInetApi& api, HINTERNET handle, DWORD timeout_ms) {
@@ -77,46 +136,90 @@ void SetTimeouts(const WinInetApi& api, HINTERNET handle, DWORD timeout_ms) {
   }
 }
 
-}  // namespace
-
-bool PostForm(const char* body, size_t length, const std::wstring& host,
-              const std::wstring& path, std::wstring& response, int port, DWORD timeout_ms) {
-  if (body == nullptr || length > kLargestPostBody) return false;
-
-  WinInetApi api;
-  if (!api.Load()) return false;
-
-  InternetHandle internet(api.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT,
-                                            /*proxy=*/nullptr, /*bypass=*/nullptr, /*flags=*/0),
-                          api.InternetCloseHandle);
-  if (!internet) return false;
+// The exchange itself, on its own thread: open, connect, send, read once.
+void Post(Exchange& exchange) {
+  const WinInetApi& api = exchange.api;
+  const HINTERNET internet = api.InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT,
+                                               /*proxy=*/nullptr, /*bypass=*/nullptr, /*flags=*/0);
+  if (!exchange.Keep(Exchange::kSession, internet)) return;
   // Set on the session so that the connection and request inherit them.
-  SetTimeouts(api, internet.get(), timeout_ms);
-
-  InternetHandle connection(
-      api.InternetConnectW(internet.get(), host.c_str(), static_cast<INTERNET_PORT>(port),
-                           /*user=*/nullptr, /*password=*/nullptr, INTERNET_SERVICE_HTTP,
-                           /*flags=*/0, /*context=*/0),
-      api.InternetCloseHandle);
-  if (!connection) return false;
-
-  InternetHandle request(
-      api.HttpOpenRequestW(connection.get(), L"POST", path.c_str(), L"HTTP/1.0",
+  SetTimeouts(api, internet, exchange.timeout_ms);
+  const HINTERNET connection = api.InternetConnectW(
+      internet, exchange.host.c_str(), exchange.port, /*user=*/nullptr, /*password=*/nullptr,
+      INTERNET_SERVICE_HTTP, /*flags=*/0, /*context=*/0);
+  if (!exchange.Keep(Exchange::kConnection, connection)) return;
+  const HINTERNET request =
+      api.HttpOpenRequestW(connection, L"POST", exchange.path.c_str(), L"HTTP/1.0",
                            /*referrer=*/nullptr, /*accept_types=*/nullptr, kRequestFlags,
-                           /*context=*/0),
-      api.InternetCloseHandle);
-  if (!request) return false;
-  SetTimeouts(api, request.get(), timeout_ms);
+                           /*context=*/0);
+  if (!exchange.Keep(Exchange::kRequest, request)) return;
+  SetTimeouts(api, request, exchange.timeout_ms);
 
-  const bool sent =
-      api.HttpSendRequestW(request.get(), kContentType, kContentTypeLength,
-                           const_cast<char*>(body), static_cast<DWORD>(length)) != FALSE;
-
+  exchange.sent = api.HttpSendRequestW(request, kContentType, kContentTypeLength,
+                                       &exchange.body[0],
+                                       static_cast<DWORD>(exchange.body.size())) != FALSE;
+  if (!exchange.Wanted()) return;
   // Read once whatever the send did; the rest of a longer answer is left.
   char buffer[kResponseBufferSize] = {};
   DWORD read = 0;
-  if (api.InternetReadFile(request.get(), buffer, kResponseBufferSize, &read) && read > 0) {
-    response = Utf8ToWide(std::string(buffer, read).c_str());
+  if (api.InternetReadFile(request, buffer, kResponseBufferSize, &read) && read > 0) {
+    exchange.answer = Utf8ToWide(std::string(buffer, read));
+    exchange.answered = true;
   }
+}
+
+DWORD WINAPI RunExchange(void* context) {
+  Exchange* exchange = static_cast<Exchange*>(context);
+  Post(*exchange);
+  exchange->Release();
+  return 0;
+}
+
+// The thread of the last exchange given up on, until it has ended. No new
+// exchange starts before then, so that no handle value it may still use is
+// handed out again.
+UniqueHandle& AbandonedThread() {
+  static UniqueHandle thread;
+  return thread;
+}
+
+// Waits up to `wait_ms` for an abandoned exchange to end; whether none is left.
+bool NoAbandonedExchange(DWORD wait_ms) {
+  UniqueHandle& thread = AbandonedThread();
+  if (thread && ::WaitForSingleObject(thread.get(), wait_ms) != WAIT_OBJECT_0) return false;
+  thread.reset();
+  return true;
+}
+
+}  // namespace
+
+bool PostForm(const char* body, size_t length, const std::wstring& host,
+              const std::wstring& path, std::wstring& response, int port, DWORD deadline_ms) {
+  if (body == nullptr || length > kLargestPostBody) return false;
+  const DWORD start = ::GetTickCount();
+  if (!NoAbandonedExchange(deadline_ms)) return false;
+
+  std::unique_ptr<Exchange> exchange(new Exchange);
+  if (!exchange->api.Load()) return false;
+  exchange->body.assign(body, length);
+  exchange->host = host;
+  exchange->path = path;
+  exchange->port = static_cast<INTERNET_PORT>(port);
+  exchange->timeout_ms = deadline_ms;
+  UniqueHandle thread(::CreateThread(nullptr, 0, RunExchange, exchange.get(), 0, nullptr));
+  if (!thread) return false;
+  Exchange* shared = exchange.release();
+
+  const DWORD elapsed = ::GetTickCount() - start;
+  const bool ended = ::WaitForSingleObject(thread.get(), elapsed < deadline_ms
+                                                             ? deadline_ms - elapsed
+                                                             : 0) == WAIT_OBJECT_0;
+  if (ended && shared->answered) response = shared->answer;
+  const bool sent = ended && shared->sent;
+  if (!ended) {
+    shared->Abandon();
+    AbandonedThread() = std::move(thread);
+  }
+  shared->Release();
   return sent;
 }

@@ -5,16 +5,33 @@
 
 #include <pugixml.hpp>
 
+#include "cleanup/plain_file.h"
 #include "cleanup/platform_data.h"
 #include "common/test_seams.h"
 #include "common/deprecation.h"
 #include "common/text.h"
 #include "common/unique_resource.h"
+#include "telemetry/ini_text.h"
 
 namespace {
 
 constexpr wchar_t kPlatformUninstallKey[] =
     L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\brimlake";
+
+// The platform's files are a few hundred bytes; a larger one is not read.
+constexpr size_t kLargestPlatformFile = 64 * 1024;
+
+// Reads the platform's file at `path` when it is a plain file (no link, pipe
+// or device) of at most kLargestPlatformFile bytes, without waiting on
+// anyone. False, with `bytes` empty, otherwise.
+bool ReadPlatformFile(const std::wstring& path, std::string& bytes) {
+  const UniqueFileHandle file = OpenPlainFileAt(path);
+  if (file && ReadPlainFile(file.get(), kLargestPlatformFile + 1, bytes) &&
+      bytes.size() <= kLargestPlatformFile)
+    return true;
+  bytes.clear();
+  return false;
+}
 
 bool Decides(const std::wstring& result, int build) { return !result.empty() && build > 0; }
 
@@ -45,16 +62,17 @@ std::wstring GetPlatformVersion() {
 
   // The folder ends in "\" and the names start with one; Windows reads the
   // doubled separator as one.
-  const std::wstring ini = folder + L"\\brimlake.ini";
-  wchar_t version[260] = {};
-  (void)::GetPrivateProfileStringW(L"General", L"version", L"", version, 260, ini.c_str());
-  int build = static_cast<int>(::GetPrivateProfileIntW(L"General", L"ver", 0, ini.c_str()));
-  std::wstring result = FormatWide(L"%s.%d", version, build);
+  std::string bytes;
+  const std::wstring ini =
+      ReadPlatformFile(folder + L"\\brimlake.ini", bytes) ? DecodeIniText(bytes) : std::wstring();
+  const std::wstring version = IniString(ini, L"General", L"version");
+  int build = IniInt(ini, L"General", L"ver", 0);
+  std::wstring result = FormatWide(L"%s.%d", version.c_str(), build);
   if (Decides(result, build)) return result;
 
-  const std::wstring xml = folder + L"\\brimlake.xml";
   pugi::xml_document document;
-  if (document.load_file(xml.c_str(), pugi::parse_default, pugi::encoding_utf8)) {
+  if (ReadPlatformFile(folder + L"\\brimlake.xml", bytes) &&
+      document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_utf8)) {
     const pugi::xml_node items = document.child("root").child("items");
     if (items) {
       const std::wstring text = AnsiToWide(items.attribute("version").as_string(""));

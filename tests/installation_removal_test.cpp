@@ -24,8 +24,9 @@ std::wstring ShellFolder(int csidl) {
 
 }  // namespace
 
-// Each case lays out files, removes with its profile and checks what must
-// stay and what must go; the first also the order of the removed roots.
+// Each case lays out files ("path|target" a real shortcut, "path>target" a
+// link), removes with its profile and checks what must stay and what must
+// go; the first also the order of the removed roots.
 TEST(Installation, StepsReachOnlyTheGame) {
   const std::wstring base = test::FreshFolder(), desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\";
   const std::wstring menu = ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\", profile = ShellFolder(CSIDL_PROFILE);
@@ -38,7 +39,8 @@ TEST(Installation, StepsReachOnlyTheGame) {
   } cases[] = {
       {"the library example", L"D:\\Lib\\G\\app\\", L"Lib Game", L"sdk_cache", L"7", L"LibGame",
        {L"D:\\Lib\\library.txt", L"D:\\Lib\\sdk_cache\\8\\o.bin"},
-       {desktop + L"Lib Game.lnk", menu + L"LibGame\\Play.lnk", L"D:\\Lib\\G\\app\\res\\data\\init.dat",
+       {desktop + L"Lib Game.lnk|D:\\Lib\\G\\app\\g.exe", menu + L"LibGame\\Play.lnk|D:\\Lib\\G\\app\\g.exe",
+        L"D:\\Lib\\G\\app\\res\\data\\init.dat",
         L"D:\\Lib\\G\\saves\\slot1.sav", L"D:\\Lib\\sdk_cache\\7\\blob.bin"}, true},
       {"installation folder not named app: no game root", L"D:\\Lib\\G\\game\\", L"", L"", L"", L"",
        {L"D:\\Lib\\G\\keep.txt"}, {L"D:\\Lib\\G\\game\\g.exe"}, true},
@@ -69,14 +71,29 @@ TEST(Installation, StepsReachOnlyTheGame) {
       {"empty install name would name Programs", L"", L"", L"", L"", L"", {menu + L"Keep\\keep.lnk"}, {}, false},
       {"install name of dots and spaces", L"", L"", L"", L"", L". ", {menu + L"Keep\\keep.lnk"}, {}, false},
       {"missing installation folder: the other steps run", L"D:\\Lib\\Gone\\app\\", L"", L"sdk_cache", L"7",
-       L"Gone", {}, {L"D:\\Lib\\sdk_cache\\7\\c.bin", menu + L"Gone\\p.lnk"}, true},
+       L"Gone", {}, {L"D:\\Lib\\sdk_cache\\7\\c.bin", menu + L"Gone\\p.lnk|D:\\Lib\\Gone\\app\\p.exe"}, true},
+      {"another program's shortcut; in the game's menu folder only its own shortcuts go", L"D:\\Lib\\G\\app\\",
+       L"Other Game", L"", L"", L"Mixed",
+       {desktop + L"Other Game.lnk|D:\\Lib\\Other\\o.exe", menu + L"Mixed\\Other.lnk|D:\\Lib\\G\\apps\\o.exe",
+        menu + L"Mixed\\Site.url", menu + L"Mixed\\Tools\\t.lnk|D:\\Lib\\G\\app\\t.exe"},
+       {menu + L"Mixed\\Play.lnk|D:\\Lib\\G\\app\\g.exe", menu + L"Mixed\\Read me.lnk|d:\\lib\\g\\APP\\readme.txt"}, true},
+      {"files named like shortcuts that are none", L"D:\\Lib\\G\\app\\", L"Fake", L"", L"", L"Fake",
+       {desktop + L"Fake.lnk", menu + L"Fake\\fake.lnk"}, {}, true},
+      {"links in place of the shortcut and the menu folder", L"D:\\Lib\\G\\app\\", L"Linked", L"", L"", L"Linked",
+       {L"D:\\Lib\\Decoy\\g.lnk|D:\\Lib\\G\\app\\g.exe", desktop + L"Linked.lnk>D:\\Lib\\Decoy\\g.lnk",
+        menu + L"Linked>D:\\Lib\\Decoy"}, {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::RemoveTree(base);  // what one case leaves does not decide the next
     test::MakeFolders(base);
     for (const auto* files : {&c.kept, &c.gone})
-      for (const std::wstring& file : *files) test::Write(file);
+      for (const std::wstring& file : *files) {
+        const size_t mark = file.find_first_of(L"|>");
+        if (mark == std::wstring::npos) test::Write(file);
+        else if (file[mark] == L'|') test::MakeShortcut(file.substr(0, mark), file.substr(mark + 1));
+        else test::Link(file.substr(0, mark), file.substr(mark + 1));
+      }
     GameProfile = {};
     GameProfile.install_dir = c.install_dir;
     GameProfile.shortcut_name = c.shortcut;
@@ -85,7 +102,7 @@ TEST(Installation, StepsReachOnlyTheGame) {
     GameProfile.install_name = c.install_name;
     std::wstring roots;
     SetRemovalObserverForTesting([&](const std::wstring& path, RemovalStep step) {
-      for (const wchar_t* root : {L"\\Lib\\sdk_cache\\7", L"\\Lib\\G\\app", L"\\Lib\\G", L"\\LibGame"})
+      for (const wchar_t* root : {L"\\Lib Game.lnk", L"\\Lib\\sdk_cache\\7", L"\\Lib\\G\\app", L"\\Lib\\G", L"\\LibGame"})
         if (step == RemovalStep::kRemoved && path.size() > wcslen(root) &&
             path.compare(path.size() - wcslen(root), std::wstring::npos, root) == 0)
           roots += root;
@@ -94,19 +111,23 @@ TEST(Installation, StepsReachOnlyTheGame) {
     SetRemovalObserverForTesting(nullptr);
     // The installation folder and the game root go last: until everything
     // else is gone, the uninstaller and the descriptor stay in them.
-    if (c.shortcut == L"Lib Game") EXPECT_EQ(roots, L"\\Lib\\sdk_cache\\7\\LibGame\\Lib\\G\\app\\Lib\\G");
-    for (const std::wstring& path : c.kept) EXPECT_TRUE(test::Exists(path)) << WideToUtf8(path);
-    for (const std::wstring& path : c.gone) EXPECT_FALSE(test::Exists(path)) << WideToUtf8(path);
-    for (const std::wstring& path : c.kept) ::DeleteFileW(path.c_str());
+    if (c.shortcut == L"Lib Game")
+      EXPECT_EQ(roots, L"\\Lib Game.lnk\\Lib\\sdk_cache\\7\\LibGame\\Lib\\G\\app\\Lib\\G");
+    const auto path_of = [](const std::wstring& entry) { return entry.substr(0, entry.find_first_of(L"|>")); };
+    for (const std::wstring& entry : c.kept) EXPECT_TRUE(test::Exists(path_of(entry))) << WideToUtf8(entry);
+    for (const std::wstring& entry : c.gone) EXPECT_FALSE(test::Exists(path_of(entry))) << WideToUtf8(entry);
+    for (auto entry = c.kept.rbegin(); entry != c.kept.rend(); ++entry)  // links before their targets
+      if (entry->find(L'>') != std::wstring::npos) test::RemoveTree(path_of(*entry));
+      else ::DeleteFileW(path_of(*entry).c_str());
   }
   EXPECT_TRUE(DirectoryExists(menu));
   for (const std::wstring& folder : {std::wstring(L"C:\\work\\sdk_cache"), std::wstring(L"C:\\work\\Lib"),
                                      std::wstring(L"C:\\windows\\Fonts\\app"), desktop + L"Folder.lnk",
-                                     menu + L"Keep", profile + L"\\Documents\\7"})
+                                     menu + L"Keep", menu + L"Mixed", menu + L"Fake", profile + L"\\Documents\\7"})
     test::RemoveTree(folder);
 }
 
-TEST(Installation, PlatformDataFolderIsComposedOnceAndCreated) {
+TEST(Installation, PlatformDataFolderIsComposedOnceAndCreatedOnlyAsPlainFolders) {
   const std::wstring expected = ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Brimlake\\app\\";
   test::RemoveTree(expected);
   std::wstring first, second = L"stale";
@@ -117,4 +138,24 @@ TEST(Installation, PlatformDataFolderIsComposedOnceAndCreated) {
   PlatformDataDirectory(second);
   EXPECT_EQ(second, expected);
   EXPECT_FALSE(test::Exists(first)) << "a later call must not touch the disk";
+
+  // The walk that creates it: nothing is ever created behind a link.
+  const struct {
+    const char* what;
+    std::wstring layout;
+    bool made;
+  } cases[] = {
+      {"nothing there yet", L"", true},
+      {"the platform's folder there", L"Brimlake/", true},
+      {"a link in place of the platform's folder", L"elsewhere/ Brimlake>elsewhere", false},
+      {"a file in its place", L"Brimlake", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring base = test::FreshFolder();
+    test::LayOut(base, c.layout);
+    EXPECT_EQ(CreatePlainFolders(base, L"Brimlake\\app"), c.made);
+    EXPECT_EQ(DirectoryExists(base + L"Brimlake\\app"), c.made);
+    EXPECT_FALSE(test::Exists(base + L"elsewhere\\app"));
+  }
 }

@@ -51,6 +51,9 @@ struct Game {
   std::vector<std::wstring> files{app + L"data\\level.map", base + L"Lib\\G\\launcher.cfg", base + L"Lib\\sdk_cache\\7\\p.bin",
                                   ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Demo Quest.lnk",
                                   ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\DemoQuest\\Demo Quest.lnk", app + L"uninstall.exe"};
+  // Another program's shortcuts, which names in the descriptor may point at.
+  std::vector<std::wstring> others{ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Other Game.lnk",
+                                   ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\Other\\Other.lnk"};
   std::vector<std::wstring> survivors{L"Lib\\keep", L"Lib\\sdk_cache\\8\\other", L"Lib\\Other\\app\\res\\data\\init.dat",
                                       L"outside.lnk", L"temp\\notes.txt", L"temp\\g_uninstall_9\\g_uninstall_9.exe",
                                       OldCopy(L'4') + L"g_uninstall_8.exe", OldCopy(L'4') + L"also.txt", L"Elsewhere\\7\\keep",
@@ -66,7 +69,10 @@ struct Game {
     for (const auto& [name, value] : members) json += "\"" + name + "\":\"" + value + "\",";
     json.back() = '}';
     test::Write(app + L"res\\data\\init.dat", document.empty() ? json : document);
-    for (const std::wstring& file : files) test::Write(file, test::Read(test::ProgramFolder() + L"uninstall.exe"));
+    for (const std::wstring& file : files)
+      if (file.find(L".lnk") != std::wstring::npos) test::MakeShortcut(file, app + L"dq.exe");
+      else test::Write(file, test::Read(test::ProgramFolder() + L"uninstall.exe"));
+    for (const std::wstring& file : others) test::MakeShortcut(file, L"C:\\Program Files\\Other\\o.exe");
     for (const std::wstring& file : survivors) test::Write(base + file);
     for (wchar_t old : {L'1', L'2'}) test::Write(base + OldCopy(old) + L"g_uninstall_5.exe");
     test::Write(app + L"dq.exe", test::Read(test::ProgramFolder() + L"helper.exe"));
@@ -87,7 +93,8 @@ struct Game {
     for (const std::wstring& key : {uninstall_key, app_paths_key, kEntries + L"Uninstall\\Evil"}) test::DeleteKey(HKEY_LOCAL_MACHINE, key);
     for (const wchar_t* name : {L"DemoQuest", L"Other"})
       test::DeleteKey(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(name));
-    for (const std::wstring& file : files) ::DeleteFileW(file.c_str());
+    for (const auto* list : {&files, &others})
+      for (const std::wstring& file : *list) ::DeleteFileW(file.c_str());
     test::SetEnv({{L"UNINSTALL_TEST_LAUNCH_RECORD", L""}, {L"TEMP", L"C:\\users\\root\\Temp"}, {L"TMP", L""}});
   }
   // "none", "as installed" (byte for byte) or "written again" (the nine
@@ -109,6 +116,8 @@ struct Game {
   std::string Left() const {
     for (const std::wstring& file : survivors)
       if (!Exists(base + file)) return "lost " + WideToUtf8(file);
+    for (const std::wstring& file : others)
+      if (!Exists(file)) return "lost " + WideToUtf8(file);
     for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"})
       if (test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + key) != kOthers) return "another program's entries changed";
     for (const wchar_t* name : {L"DemoQuest", L"Other", L"Evil"})
@@ -194,7 +203,7 @@ TEST(Program, AsAUserLivesIt) {
   test::Write(documents + L"\\res\\data\\init.dat", "{\"game_name\":\"Demo Quest\"}");
   const std::map<std::wstring, std::wstring> kUnkillable = {
       {L"UNINSTALL_TEST_TERMINATE_FAILS", L"1"}, {L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3"}, {L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100"}};
-  const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}};
+  const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}, {"shortcut_name", "Other Game"}};
   const auto second_starts = [](const Game& g) {  // while the first asks
     EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u);
     EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u);
@@ -235,10 +244,10 @@ TEST(Program, AsAUserLivesIt) {
        "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "none"},
       {"cache and branch naming another game", {{"cache_name", "Other"}, {"branch_id", "app"}}, "", L"", L"", {}, false,
        Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "1", "none"},
-      {"another program's entry names, Cancel", kOtherNames, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
+      {"another program's names, Cancel", kOtherNames, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed"},
-      {"another program's entry names, OK", kOtherNames, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
-       {"start", "success"}, "1", "as installed"},
+      {"another program's names, OK: its entries, shortcut and menu folder stay", kOtherNames, "", L"", L"", {}, false,
+       Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "as installed"},
       {"a file that cannot be deleted: the uninstaller stays", {}, "", L"stuck!", L"", {}, false, Answer::kOk, {kQuestion, kIncomplete},
        {"start", "incomplete_removal"}, "1", "as installed"},
       {"a descriptor that breaks the parser", {}, std::string(4000, '['), L"", L"", {}, false, Answer::kOk,
@@ -267,11 +276,16 @@ TEST(Program, AsAUserLivesIt) {
        {"start", "success"}, "0", "none"},
       {"quiet, a file held open: 1603", {}, "", L"", L"/VERYSILENT", {}, false, Answer::kNone, {L"exit 1603"},
        {"start", "incomplete_removal"}, "2", "as installed", nullptr, L"data\\level.map"},
+      {"a collector that trickles its handshake holds neither the question nor the end", {}, "", L"", L"",
+       {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}}, false, Answer::kOk, {kQuestion, kDone}, {},
+       "0", "none"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Game game(c.changes, c.document);
     test::LayOut(game.app, c.layout);
+    std::map<std::wstring, std::wstring> before;
+    for (const auto& seam : c.seams) before[seam.first] = test::Env(seam.first.c_str());
     test::SetEnv(c.seams);
     std::vector<test::Process> running;
     for (const std::wstring& program : {game.app + L"dq.exe", game.base + L"dq.exe", game.base + OldCopy(L'3') + L"g_uninstall_6.exe"}) {
@@ -287,9 +301,12 @@ TEST(Program, AsAUserLivesIt) {
     for (std::wstring& text : expected)
       if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
     const std::wstring caption = !c.boxes.empty() && c.boxes[0] == kNoName ? L" Unistall" : L"Demo Quest Unistall";
+    const DWORD start = ::GetTickCount();
     EXPECT_EQ(RunProgram(L"\"" + (relocates ? game.app : test::ProgramFolder()) + L"uninstall.exe\" " + arguments,
                          relocates ? game.app : L"C:\\work", c.confirm, caption, [&] { if (c.meanwhile) c.meanwhile(game); }),
               expected);
+    // Each report has 10 s at most, whatever the network does.
+    EXPECT_LT(::GetTickCount() - start, 45000u) << "the run ended before 45 s";
     const std::vector<std::wstring> launches = game.Launches();
     const bool started = relocates && (c.confirm != Answer::kNone || !c.reports.empty());
     if (started && c.confirm == Answer::kNone) {
@@ -313,7 +330,7 @@ TEST(Program, AsAUserLivesIt) {
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
     }
     if (holder.handle) ::TerminateProcess(holder.handle.get(), 0);
-    for (const auto& seam : c.seams) test::SetEnv({{seam.first, L""}});
+    test::SetEnv(before);
     for (size_t i = 0; i < running.size(); ++i) {
       EXPECT_EQ(running[i].Wait(0), i == 0 && c.seams.empty() ? 0u : ~0u) << i;  // only the game was ended
       ::TerminateProcess(running[i].handle.get(), 0);

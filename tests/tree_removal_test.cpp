@@ -182,13 +182,3 @@ TEST(TreeRemoval, JudgeRefusesWhatIsNotTheGames) {
   test::DeleteKey(HKEY_LOCAL_MACHINE, list);
   test::RemoveTree(L"C:\\users\\other");
 }
-
-TEST(ShellDelete, DeletesOneFileAndNothingElse) {
-  const std::wstring base = test::FreshFolder();
-  test::LayOut(base, L"game.lnk other.lnk folder.lnk/inside out/o.lnk linked.lnk>out/o.lnk");
-  for (const wchar_t* path : {L"game.lnk", L"missing.lnk", L"*.lnk", L"folder.lnk", L"folder.lnk\\", L"linked.lnk"})
-    ShellDeleteFile(base + path);
-  ShellDeleteFile(L"other.lnk");  // relative
-  EXPECT_FALSE(Exists(base + L"game.lnk"));
-  for (const wchar_t* kept : {L"other.lnk", L"folder.lnk\\inside", L"out\\o.lnk"}) EXPECT_TRUE(Exists(base + kept));
-}

@@ -11,6 +11,8 @@ body's first 64 KiB in hexadecimal):
   COLLECTOR_SILENT_PORT      takes the request and never answers
   COLLECTOR_WRONG_HOST_PORT  answers 200, with a certificate for another name
   COLLECTOR_CLOSED_PORT      nothing listens
+  COLLECTOR_TRICKLE_PORT     plain TCP: starts a TLS handshake record and sends
+                             one byte of it every 3 s, for at most 60 s
 PORTS_FILE receives them as shell exports once all listen.
 
 Requests of the tests, as files in PREFIX/drive_c/work/.requests: <id>.req
@@ -89,6 +91,34 @@ def collector(certs, records, mode, cert, wanted):
     return port
 
 
+def trickle(connection):
+    """Holds a client in its TLS handshake: the header of a 16 KiB handshake
+    record, then its bytes one by one, never completing it."""
+    with connection:
+        try:
+            for byte in b"\x16\x03\x03\x40\x00" + bytes(15):
+                connection.sendall(bytes([byte]))
+                time.sleep(3)
+        except OSError:
+            pass
+
+
+def trickler():
+    listeners = [socket.create_server(("127.0.0.1", 0))]
+    port = listeners[0].getsockname()[1]
+    try:  # localhost may be ::1 first
+        listeners.append(socket.create_server(("::1", port), family=socket.AF_INET6))
+    except OSError:
+        pass
+
+    def accept(listener):
+        while True:
+            threading.Thread(target=trickle, args=(listener.accept()[0],), daemon=True).start()
+    for listener in listeners:
+        threading.Thread(target=accept, args=(listener,), daemon=True).start()
+    return port
+
+
 def handle(prefix, verb, first, second):
     def inside(path):
         return (os.path.realpath(path) + "/").startswith(prefix + "/")
@@ -118,6 +148,7 @@ def main(prefix, certs, records, ports_file):
     ports = {name: collector(certs, records, mode, cert, wanted) for name, mode, cert, wanted in [
         ("COLLECTOR_PORT", "ok", "localhost", 443), ("COLLECTOR_ERROR_PORT", "error", "localhost", 0),
         ("COLLECTOR_SILENT_PORT", "silent", "localhost", 0), ("COLLECTOR_WRONG_HOST_PORT", "ok", "otherhost", 0)]}
+    ports["COLLECTOR_TRICKLE_PORT"] = trickler()
     with socket.socket() as free:
         free.bind(("127.0.0.1", 0))
         ports["COLLECTOR_CLOSED_PORT"] = free.getsockname()[1]

@@ -8,6 +8,7 @@
 //   load      loads the DLL argv[1] the ordinary way (its own folder first)
 //   trust     adds the certificate argv[1] (DER) to the machine's Root store
 //   hold      opens the file argv[1] sharing nothing and runs until ended
+//   shortcut  saves a shortcut argv[1] to argv[2] through the shell
 //   answer    answers the box captioned argv[1] with argv[2] (ok, cancel,
 //             close) and appends its text to the file argv[3]; exit code 0
 //             when a box was answered
@@ -60,6 +61,8 @@ int wmain(int argc, wchar_t** argv) {
   if (part == L"report") return TelemetryClient::Report(kStartEvent) ? 0 : 1;
   if (part == L"load") return argc > 1 && ::LoadLibraryW(argv[1]) ? 0 : 1;
   if (part == L"trust") return argc > 1 && AddRootCertificate(argv[1]) ? 0 : 1;
+  if (part == L"shortcut" && argc > 2) test::MakeShortcut(argv[1], argv[2]);
+  if (part == L"shortcut") return argc > 2 && test::Exists(argv[1]) ? 0 : 1;
   if (part == L"answer") return Answer(argc, argv);
   if (part == L"hold") {
     const UniqueFileHandle held(argc > 1 ? ::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)

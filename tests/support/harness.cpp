@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <shlobj.h>
 
 #include <memory>
 #include <sstream>
@@ -84,8 +85,7 @@ void LayOut(const std::wstring& base, const std::wstring& layout) {
     const size_t arrow = entry.find(L'>');
     if (arrow != std::wstring::npos) {
       const std::wstring link = base + entry.substr(0, arrow);
-      MakeFolders(link.substr(0, link.find_last_of(L'\\')));
-      Ask("link", UnixPath(link), UnixPath(base + entry.substr(arrow + 1)));
+      Link(link, base + entry.substr(arrow + 1));
     } else if (entry.back() == L'\\') {
       MakeFolders(base + entry);
     } else {
@@ -127,7 +127,36 @@ bool Swap(const std::wstring& folder, const std::wstring& target) {
   return Ask("swap", UnixPath(folder), UnixPath(target));
 }
 bool MapDrive(wchar_t letter, const std::wstring& target) {
-  return Ask("drive", std::string(1, static_cast<char>(letter)), UnixPath(target));
+  if (!Ask("drive", std::string(1, static_cast<char>(letter)), UnixPath(target))) return false;
+  // Wine takes a moment to tell a new drive's volume: until then a folder
+  // reached through it seems to lie on another volume than itself.
+  const auto volume = [](const std::wstring& path) {
+    const UniqueFileHandle folder(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    return folder && ::GetFileInformationByHandle(folder.get(), &info) ? info.dwVolumeSerialNumber : ~0ul;
+  };
+  for (int i = 0; i < 100; ++i, ::Sleep(20))
+    if (volume(std::wstring(1, letter) + L":\\") == volume(target)) return true;
+  ADD_FAILURE() << "drive " << static_cast<char>(letter) << ": is not on its target's volume";
+  return false;
+}
+bool Link(const std::wstring& link, const std::wstring& target) {
+  MakeFolders(Trimmed(link).substr(0, Trimmed(link).find_last_of(L'\\')));
+  return Ask("link", UnixPath(link), UnixPath(target));
+}
+
+void MakeShortcut(const std::wstring& path, const std::wstring& target) {
+  MakeFolders(path.substr(0, path.find_last_of(L'\\')));
+  (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // for the test's life
+  UniqueCom<IShellLinkW> link;
+  UniqueCom<IPersistFile> file;
+  EXPECT_TRUE(SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                           reinterpret_cast<void**>(link.put()))) &&
+              SUCCEEDED(link.get()->SetPath(target.c_str())) &&
+              SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))) &&
+              SUCCEEDED(file.get()->Save(path.c_str(), TRUE)))
+      << WideToUtf8(path);
 }
 
 std::wstring Env(const wchar_t* name) {

@@ -25,10 +25,14 @@ std::string Read(const std::wstring& path);  // "" when unreadable
 bool Exists(const std::wstring& path);
 // Through the harness's service, on the Unix side, inside the prefix only:
 // a tree removed without following links; `folder` renamed to
-// <folder>.moved and a link to `target` put in its place; a drive mapped.
+// <folder>.moved and a link to `target` put in its place; a drive mapped;
+// a link made (and its folders).
 void RemoveTree(const std::wstring& path);
 bool Swap(const std::wstring& folder, const std::wstring& target);
 bool MapDrive(wchar_t letter, const std::wstring& target);
+bool Link(const std::wstring& link, const std::wstring& target);
+// A real shortcut to `target`, saved through the shell's link object.
+void MakeShortcut(const std::wstring& path, const std::wstring& target);
 std::wstring Env(const wchar_t* name);
 void SetEnv(const std::map<std::wstring, std::wstring>& variables);  // "" unsets
 
