@@ -171,7 +171,8 @@ ElevatedCopy MakeElevatedCopy(HANDLE source, const std::wstring& temp_folder, DW
 }
 
 bool ElevatedCopy::WriteRecord(const std::string& bytes) {
-  if (!folder_) return false;
+  // Test build only: a record that cannot be written (a full disk).
+  if (!folder_ || TestSeamFlag(L"UNINSTALL_TEST_RECORD_FAILS")) return false;
   record_ = CreateChild(folder_.get(), kHandoverRecordName, EntryKind::kFile,
                         GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr);
   DWORD written = 0;

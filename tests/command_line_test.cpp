@@ -16,6 +16,7 @@ TEST(CommandLine, OptionsAreMatchedByPrefixAndTheirValuesKeptAsTyped) {
     std::vector<std::wstring> arguments;
     std::wstring action, path;
     bool removal;
+    std::wstring quiet_and_log = L"|";  // "quiet|<log>"
   } cases[] = {
       {{}, L"", L"", false},
       {{L"/action=uninstall", L"/path=C:\\Games\\Demo"}, L"uninstall", L"C:\\Games\\Demo", true},
@@ -33,6 +34,11 @@ TEST(CommandLine, OptionsAreMatchedByPrefixAndTheirValuesKeptAsTyped) {
       {{L"/P\u00C1TH=x"}, L"", L"", false},  // only ASCII letters are lowered
       {{L"/uninstall", L"/action=uninstall "}, L"uninstall ", L"", false},
       {{L"/path=" + long_value}, L"", long_value.substr(0, 4095), false},
+      // Deployment tools' spellings: /quiet like the others, the rest whole words.
+      {{L"-QUIET", L"/log=C:\\x y.log"}, L"", L"", false, L"quiet|C:\\x y.log"},
+      {{L"/S"}, L"", L"", false, L"quiet|"}, {{L"/silent"}, L"", L"", false, L"quiet|"},
+      {{L"/VerySilent", L"/norestart", L"/SUPPRESSMSGBOXES"}, L"", L"", false, L"quiet|"},
+      {{L"/sx", L"/silently", L"/s=1", L"/log"}, L"", L"", false, L"|"},
   };
   for (auto c : cases) {
     c.arguments.insert(c.arguments.begin(), L"C:\\bin\\uninstall.exe");
@@ -41,8 +47,9 @@ TEST(CommandLine, OptionsAreMatchedByPrefixAndTheirValuesKeptAsTyped) {
     GameProfile = {};
     LaunchOptions options;
     ParseCommandLine(static_cast<int>(vector.size()), vector.data(), options);
-    EXPECT_EQ(options.action + L"|" + GameProfile.install_dir + L"|" + (SelectsRemovalStage(options) ? L"removal" : L""),
-              c.action + L"|" + c.path + L"|" + (c.removal ? L"removal" : L""));
+    EXPECT_EQ(options.action + L"|" + GameProfile.install_dir + L"|" + (SelectsRemovalStage(options) ? L"removal" : L"") +
+                  L"|" + (options.quiet ? L"quiet" : L"") + L"|" + options.log,
+              c.action + L"|" + c.path + L"|" + (c.removal ? L"removal" : L"") + L"|" + c.quiet_and_log);
   }
   EXPECT_EQ(ExtractOptionValue(L"/X=A=b=C") + L"|" + ExtractOptionValue(L"/x") + L"|" + ExtractOptionValue(L"/x=\"two words\""),
             L"A=b=C||two words");

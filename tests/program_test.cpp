@@ -145,6 +145,16 @@ struct Game {
   }
 };
 
+// Notes in `context` (a process id and a flag) whether `window` is a shown
+// window of that process. COM keeps hidden windows: a shown one counts.
+BOOL CALLBACK NoteShownWindow(HWND window, LPARAM context) {
+  auto* seen = reinterpret_cast<std::pair<DWORD, bool>*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  seen->second = seen->second || (owner == seen->first && ::IsWindowVisible(window));
+  return TRUE;
+}
+
 // Runs `command_line` from `folder`; checks that its first process shows no
 // window unless it is the removal stage itself; answers the question with
 // `confirm`, calling `meanwhile` while it is up, and a closing box, if any,
@@ -155,13 +165,7 @@ Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, A
   const test::Process first = test::Start(command_line, folder);
   std::pair<DWORD, bool> windows{first.id, false};
   while (command_line.find(L"action=uninstall") == std::wstring::npos && first.Wait(1) == ~0u)
-    ::EnumWindows([](HWND window, LPARAM context) -> BOOL {
-      auto* seen = reinterpret_cast<std::pair<DWORD, bool>*>(context);
-      DWORD owner = 0;
-      ::GetWindowThreadProcessId(window, &owner);  // COM keeps hidden windows: a shown one counts
-      seen->second = seen->second || (owner == seen->first && ::IsWindowVisible(window));
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&windows));
+    ::EnumWindows(NoteShownWindow, reinterpret_cast<LPARAM>(&windows));
   if (confirm == Answer::kNone) return {L"exit " + std::to_wstring(first.Wait(120000))};
   test::Box question = test::AnswerBox(caption, confirm, 60000, meanwhile);
   const test::Box closing = test::AnswerBox(caption, Answer::kOk, confirm == Answer::kOk ? 60000 : 2000);
@@ -261,6 +265,8 @@ TEST(Program, AsAUserLivesIt) {
       {"no temporary folder: nothing changes", {}, "", L"", L"", {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}},
        false, Answer::kNone, kExit0, {}, "6", "as installed"},
       {"a copy that cannot start: registered again", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
+       Answer::kNone, kExit0, {}, "6", "as installed"},
+      {"a record that cannot be written: nothing changes", {}, "", L"", L"", {{L"UNINSTALL_TEST_RECORD_FAILS", L"1"}}, false,
        Answer::kNone, kExit0, {}, "6", "as installed"},
       {"a second start while the first asks changes nothing", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", second_starts, L"", 2},

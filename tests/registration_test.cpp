@@ -3,6 +3,8 @@
 
 #include "cleanup/registration.h"
 
+#include "cleanup/handover.h"
+
 #include <gtest/gtest.h>
 
 #include "common/text.h"
@@ -146,4 +148,28 @@ TEST_F(Registration, ValueForms) {
     EXPECT_EQ(values[L"UninstallString"], L"\"" + kDir + c.uninstaller + L"\"");
     EXPECT_EQ(values[L"DisplayIcon"], values[L"UninstallString"]);
   }
+}
+
+// The hand-over record: what is written is read back whole; anything else,
+// a record naming a key that is not one of the game's four among them, is
+// not the program's record and is not used.
+TEST(Handover, RecordsReadBackWholeOrNotAtAll) {
+  const std::wstring machine = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim";
+  const std::wstring user = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brim.exe";
+  const auto record = [&](bool machine_hive, const std::wstring& path, const std::wstring& uninstaller) {
+    return EncodeHandover({{0x1234, 0x5678abcdULL, true}, uninstaller,
+                           {{true, machine, {{L"", REG_SZ, std::string("x\0\0", 4)}, {L"Size", REG_DWORD, std::string("\x40\xe2\x01\0", 4)}}},
+                            {machine_hive, path, {{L"Blob", REG_BINARY, std::string("\0\xff", 2)}}}}});
+  };
+  const std::string bytes = record(false, user, L"uninstall.exe");
+  HandoverRecord back;
+  ASSERT_TRUE(DecodeHandover(bytes, back));
+  EXPECT_EQ(EncodeHandover(back), bytes);
+  EXPECT_EQ(back.entries.size(), 2u);
+  const std::string forms[] = {
+      bytes.substr(0, bytes.size() - 1), bytes + "x", "X" + bytes.substr(1), "",
+      record(false, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\brim", L"uninstall.exe"),  // not the game's key
+      record(true, user, L"uninstall.exe"),                                                          // the other hive's
+      record(false, user + L"\\..\\..\\Run", L"uninstall.exe"), record(false, user, L"..\\evil.exe")};
+  for (const std::string& form : forms) EXPECT_FALSE(DecodeHandover(form, back)) << form.size();
 }
