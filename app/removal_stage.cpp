@@ -73,7 +73,7 @@ class Removal {
 // Holds the installation folder and its lock. False when another uninstall
 // of it is in progress.
 bool Removal::Hold() {
-  installation_ = OpenFolderForRemoval(GameProfile.install_dir, GameProfile.install_dir);
+  installation_ = HoldFolderForRemoval(GameProfile.install_dir, FileIdentity());
   const FileIdentity identity = IdentityOf(installation_.handle());
   if (installation_ && recorded_ && identity != record_.installation) {
     LogLine(L"refused: %s is not the folder the uninstaller was started from",
@@ -146,6 +146,10 @@ int Removal::Remove(const std::wstring& game) {
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
+  // Held to list until now; the game, ended now, may have had its working
+  // folder there. The same folder, opened again, to delete it.
+  installation_ = ReopenFolderForRemoval(installation_, GameProfile.install_dir,
+                                         IdentityOf(installation_.handle()));
   const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
   InstallationRemoval removal(std::move(installation_),
                               recorded_ ? record_.uninstaller : UninstallerFileName());

@@ -73,15 +73,47 @@ FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
   return OpenFolderForRemoval(folder, own);
 }
 
+// Opens `folder` without following a link at its last component, with
+// `access` and `share`, when it opens as itself; `path` receives its
+// absolute form.
+UniqueFileHandle OpenFolderItself(const std::wstring& folder, DWORD access, DWORD share,
+                                  std::wstring& path) {
+  path = AbsolutePath(folder);
+  if (path.empty()) return UniqueFileHandle();
+  UniqueFileHandle handle(::CreateFileW(ExtendedPath(path).c_str(), access, share, nullptr,
+                                        OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+  if (!handle || !OpensItself(path, EntryName(handle.get()))) return UniqueFileHandle();
+  return handle;
+}
+
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIdentity& own) {
-  const std::wstring path = AbsolutePath(folder);
-  if (path.empty()) return FolderForRemoval();
-  UniqueFileHandle handle(::CreateFileW(
-      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle || !OpensItself(path, EntryName(handle.get()))) return FolderForRemoval();
-  return JudgeFolderForRemoval(std::move(handle), path, own);
+  std::wstring path;
+  UniqueFileHandle handle = OpenFolderItself(
+      folder, FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, path);
+  return handle ? JudgeFolderForRemoval(std::move(handle), path, own) : FolderForRemoval();
+}
+
+FolderForRemoval HoldFolderForRemoval(const std::wstring& folder, const FileIdentity& own) {
+  std::wstring path;
+  UniqueFileHandle handle = OpenFolderItself(
+      folder, FILE_LIST_DIRECTORY | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, path);
+  if (!handle) return FolderForRemoval();
+  // Unknown: the folder is the installation itself.
+  const FileIdentity installation = own.known ? own : IdentityOf(handle.get());
+  return JudgeFolderForRemoval(std::move(handle), path, installation);
+}
+
+FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std::wstring& named_path,
+                                        const FileIdentity& own) {
+  if (!held) return FolderForRemoval();
+  UniqueFileHandle handle = ReopenFolderToDelete(held.handle());
+  if (!handle || IdentityOf(handle.get()) != IdentityOf(held.handle())) return FolderForRemoval();
+  const std::wstring path = AbsolutePath(named_path);
+  return path.empty() ? FolderForRemoval() : JudgeFolderForRemoval(std::move(handle), path, own);
 }
 
 FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,

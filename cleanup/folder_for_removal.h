@@ -56,6 +56,19 @@ FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
 // The same, with the installation known by its identity.
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIdentity& own);
 
+// Opens and judges `folder` as OpenFolderForRemoval does, but only to hold
+// it: to list it, sharing everything, so that a program that runs in it (the
+// game, with its working folder there) does not keep it from being held.
+// What the handle holds stays the same folder, whatever is renamed. An
+// unknown `own` means the folder is the installation itself.
+FolderForRemoval HoldFolderForRemoval(const std::wstring& folder, const FileIdentity& own);
+
+// The held folder `held` (named `named_path`) opened again, itself, to be
+// removed, and judged again where it is now. Refused when it is not the same
+// folder or someone holds it in a way that forbids deleting it.
+FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std::wstring& named_path,
+                                        const FileIdentity& own);
+
 // Judges the folder `handle` (opened to list and delete, without delete
 // sharing, not following a link at its last component) that was named
 // `named_path`, by the rules of OpenFolderForRemoval; the descriptor of the

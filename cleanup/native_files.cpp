@@ -221,6 +221,12 @@ UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name) {
                        kNonDirectoryFile);
 }
 
+UniqueFileHandle ReopenFolderToDelete(HANDLE folder) {
+  return OpenRelative(folder, L"", FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      kSynchronousIo | kDirectoryFile | kOpenForBackup | kOpenReparsePoint);
+}
+
 std::wstring EntryName(HANDLE entry) {
   const NativeCalls& nt = Native();
   if (nt.query_object == nullptr) return {};

@@ -93,3 +93,8 @@ UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name);
 // others may only read it. Does not follow a link at `name` where the system
 // allows it, nor wait on an oplock. Invalid on failure.
 UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name);
+
+// Opens the open folder `folder` again, itself and not by any name, to list
+// and delete it, without delete sharing. Invalid on failure (someone else
+// holds it in a way that forbids deleting it).
+UniqueFileHandle ReopenFolderToDelete(HANDLE folder);

@@ -297,7 +297,8 @@ TEST(Program, AsAUserLivesIt) {
     for (const std::wstring& program : {game.app + L"dq.exe", game.base + L"dq.exe", game.base + OldCopy(L'3') + L"g_uninstall_6.exe"}) {
       if (!c.running) break;
       test::Write(program, test::Read(game.app + L"dq.exe"));
-      running.push_back(test::Start(L"\"" + program + L"\""));
+      // A game runs in its own folder, which its working folder holds.
+      running.push_back(test::Start(L"\"" + program + L"\"", program.substr(0, program.find_last_of(L'\\'))));
     }
     const test::Process holder = c.hold.empty() ? test::Process() : HoldOpen(game.app + c.hold);
     const bool relocates = c.arguments.compare(0, direct.size(), direct) != 0;
