@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/run_log.h"
+#include "common/run_log.h"
 #include "app/uninstall_flow.h"
 #include "cleanup/elevated_copy.h"
 #include "cleanup/handover.h"

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/run_log.h"
+#include "common/run_log.h"
 #include "app/uninstall_flow.h"
 #include "cleanup/handover.h"
 #include "cleanup/installation_removal.h"
@@ -119,7 +119,9 @@ int Removal::Run() {
     WriteBack();
     return Finish(kExitNotRemoved);
   }
-  if (!StopRunningGame()) {
+  const bool stopped = StopRunningGame();
+  LogLine(L"the game: %s", stopped ? L"not running (any running copy was ended)" : L"still running");
+  if (!stopped) {
     (void)TelemetryClient::Report(kResidualProcessEvent);
     // The message asks the user to try again, which needs the game's entry in
     // the list of installed programs.

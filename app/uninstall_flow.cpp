@@ -5,7 +5,8 @@
 #include <cstdlib>
 
 #include "app/launch_record.h"
-#include "app/run_log.h"
+#include "app/run_log_file.h"
+#include "common/run_log.h"
 
 bool UninstallFlow(int& exit_code) {
   RecordLaunchForTests();

@@ -12,6 +12,7 @@
 #include "cleanup/removal_safety.h"
 #include "cleanup/shortcut_removal.h"
 #include "cleanup/tree_removal.h"
+#include "common/run_log.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
 
@@ -74,7 +75,9 @@ void RemoveDesktopShortcut(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.shortcut_name)) return;
   const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
   if (desktop.empty()) return;
-  (void)RemoveGameShortcut(desktop, GameProfile.shortcut_name + L".lnk", installation);
+  const bool removed = RemoveGameShortcut(desktop, GameProfile.shortcut_name + L".lnk", installation);
+  LogLine(L"desktop shortcut %s.lnk: %s", GameProfile.shortcut_name.c_str(),
+          removed ? L"removed" : L"left: none, or not a shortcut into the installation");
 }
 
 // The library folder two levels above the installation folder as it was
@@ -112,9 +115,19 @@ void RemoveSharedCache(HANDLE installation, const FileIdentity& own) {
     return;
   std::wstring library_path;
   const UniqueFileHandle library = OpenLibrary(installation, library_path);
-  if (!library) return;
-  (void)RemoveFolderTree(OpenFolderBelow(
-      library.get(), library_path, GameProfile.cache_name + L"\\" + GameProfile.branch_id, own));
+  if (!library) {
+    LogLine(L"shared cache: refused: the library is not where the installation is, or not an ordinary folder");
+    return;
+  }
+  const std::wstring relative = GameProfile.cache_name + L"\\" + GameProfile.branch_id;
+  FolderForRemoval cache = OpenFolderBelow(library.get(), library_path, relative, own);
+  if (!cache) {
+    LogLine(L"shared cache %s\\%s: not there, or refused (a link on its way, or not the game's)",
+            library_path.c_str(), relative.c_str());
+    return;
+  }
+  const std::wstring path = cache.path();
+  LogLine(L"shared cache %s: %s", path.c_str(), RemoveFolderTree(std::move(cache)) ? L"removed" : L"left: something in it stays");
 }
 
 void RemoveStartMenuFolder(const InstallationNames& installation) {
@@ -122,6 +135,10 @@ void RemoveStartMenuFolder(const InstallationNames& installation) {
   const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
   if (start_menu.empty()) return;
   RemoveShortcutFolder(start_menu + L"\\Programs", GameProfile.install_name, installation);
+  LogLine(L"Start-menu folder Programs\\%s: %s", GameProfile.install_name.c_str(),
+          DirectoryExists(start_menu + L"\\Programs\\" + GameProfile.install_name)
+              ? L"left: something that is not a shortcut into the installation stays in it"
+              : L"removed, or not there");
 }
 
 // Whether `folder` is there, a drive root included (which a listing does
@@ -147,8 +164,17 @@ bool InstallationRemoval::RemoveAllButUninstaller() {
     RemoveDesktopShortcut(names);
     if (folder) RemoveSharedCache(installation_.handle(), own);
     const bool root_held = folder && FindGameRoot(own);
-    bool complete = folder && EmptyFolder(installation_, {uninstaller_, kDescriptor}) && root_held;
-    if (game_root_) complete = EmptyFolder(game_root_, {game_root_entry_}) && complete;
+    const bool installation_emptied = folder && EmptyFolder(installation_, {uninstaller_, kDescriptor});
+    LogLine(L"installation folder %s: %s", installation_.path().c_str(),
+            !folder ? L"refused: not a folder that can be held (a link in its place?)"
+            : installation_emptied ? L"all but the uninstaller and the descriptor removed"
+                                   : L"left: something in it stays");
+    bool complete = installation_emptied && root_held;
+    if (!root_held) LogLine(L"game root: refused: not where the installation is, or not the game's");
+    if (game_root_) {
+      complete = EmptyFolder(game_root_, {game_root_entry_}) && complete;
+      LogLine(L"game root %s: %s", game_root_.path().c_str(), complete ? L"all but the installation folder removed" : L"left: something in it stays");
+    }
     RemoveStartMenuFolder(names);
     return complete;
   } catch (...) {

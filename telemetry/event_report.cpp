@@ -7,6 +7,7 @@
 
 #include "common/test_seams.h"
 #include "common/deprecation.h"
+#include "common/run_log.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "telemetry/device_identity.h"
@@ -97,6 +98,8 @@ bool TelemetryClient::Report(const ReportEvent& event) {
   const int port = static_cast<int>(TestSeamNumber(L"UNINSTALL_TELEMETRY_PORT", kCollectionPort));
   std::wstring response;
   const char* bytes = body.c_str();
-  (void)PostForm(bytes, std::strlen(bytes), kCollectionHost, /*path=*/L"", response, port);
+  const bool sent = PostForm(bytes, std::strlen(bytes), kCollectionHost, /*path=*/L"", response, port);
+  LogLine(L"report %s: %s", Utf8ToWide(event.error.empty() ? event.key_function : event.error).c_str(),
+          sent ? L"sent" : L"not sent");
   return true;
 }

@@ -331,9 +331,10 @@ TEST(Program, AsAUserLivesIt) {
     EXPECT_EQ(game.Registration(), c.registration);
     if (arguments.find(L"/log=") != std::wstring::npos) {
       const std::string log = test::Read(game.base + L"run.log");
-      for (const char* step : {"installation folder: ", "registration entries removed: 2", "started the copy ",
-                               "removal of all but the uninstaller: done", "removal of the uninstaller and its folders: done",
-                               "exit code 0"})
+      for (const char* step : {"installation folder: ", "registration entries removed: 2", "started the copy ", "report start: sent",
+                               "the game: not running", "desktop shortcut Demo Quest.lnk: removed", "shared cache ",
+                               "all but the uninstaller and the descriptor removed", "Start-menu folder Programs\\DemoQuest: removed",
+                               "removal of the uninstaller and its folders: done", "report success: sent", "exit code 0"})
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
     }
     if (holder.handle) ::TerminateProcess(holder.handle.get(), 0);

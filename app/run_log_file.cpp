@@ -1,23 +1,11 @@
-#include "app/run_log.h"
+#include "app/run_log_file.h"
 
 #include <windows.h>
 
-#include <cstdarg>
-#include <cwchar>
-
 #include "cleanup/native_files.h"
 #include "cleanup/removal_safety.h"
-#include "common/text.h"
+#include "common/run_log.h"
 #include "common/unique_resource.h"
-
-namespace {
-
-UniqueFileHandle& LogFile() {
-  static UniqueFileHandle file;
-  return file;
-}
-
-}  // namespace
 
 void OpenRunLog(const std::wstring& path) {
   const std::wstring absolute = AbsolutePath(path);
@@ -39,23 +27,6 @@ void OpenRunLog(const std::wstring& path) {
       ::GetFileType(file.get()) != FILE_TYPE_DISK ||
       !IsChildName(EntryName(file.get()), EntryName(folder.get()), name))
     return;
-  LogFile() = std::move(file);
+  SetRunLog(std::move(file));
 }
 
-void LogLine(const wchar_t* format, ...) {
-  if (!LogFile()) return;
-  wchar_t text[4096] = {};
-  va_list arguments;
-  va_start(arguments, format);
-  (void)_vsnwprintf_s(text, 4096, _TRUNCATE, format, arguments);
-  va_end(arguments);
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  const std::string line =
-      WideToUtf8(FormatWide(L"%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] %s", now.wYear, now.wMonth,
-                            now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                            ::GetCurrentProcessId(), text)) +
-      "\r\n";
-  DWORD written = 0;
-  (void)::WriteFile(LogFile().get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
