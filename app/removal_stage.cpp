@@ -67,6 +67,7 @@ class Removal {
   HandoverRecord record_;
   bool recorded_ = false;
   FolderForRemoval installation_;
+  UninstallLock lock_;
   std::wstring caption_;
 };
 
@@ -81,9 +82,11 @@ bool Removal::Hold() {
     installation_ = FolderForRemoval();
   }
   if (!installation_) return true;
-  UninstallLock lock(handles_.lock, identity);
-  if (lock.state() != LockState::kHeld) lock = UninstallLock(identity, /*inheritable=*/false);
-  return lock.state() != LockState::kBusy;
+  // Passed on by the relocation, or taken now by a removal started directly;
+  // held to the end either way.
+  lock_ = UninstallLock(handles_.lock, identity);
+  if (lock_.state() != LockState::kHeld) lock_ = UninstallLock(identity, /*inheritable=*/false);
+  return lock_.state() != LockState::kBusy;
 }
 
 int Removal::Run() {

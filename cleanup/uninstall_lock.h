@@ -19,6 +19,7 @@ enum class LockState {
 
 class UninstallLock {
  public:
+  UninstallLock() = default;
   // Takes the lock of the installation `installation` (a folder's
   // identity). `inheritable`: the copy started later inherits it.
   UninstallLock(const FileIdentity& installation, bool inheritable);

@@ -213,6 +213,10 @@ TEST(Program, AsAUserLivesIt) {
     EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u);
     EXPECT_EQ(g.Registration(), "none");
   };
+  const auto second_removal = [](const Game& g) {  // while a removal started directly asks
+    EXPECT_EQ(test::Start(L"\"" + test::ProgramFolder() + L"uninstall.exe\" /action=uninstall /quiet /path=\"" +
+                          g.app.substr(0, g.app.size() - 1) + L"\"").Wait(), 1618u);
+  };
   const auto edits_descriptor = [](const Game& g) {
     test::Write(g.app + L"res\\data\\init.dat", "{\"game_name\":\"Demo Quest\",\"install_name\":\"Evil\",\"exe_name\":\"evil.exe\","
                                                 "\"op_id\":\"" + g.marker + "\"}");
@@ -270,6 +274,8 @@ TEST(Program, AsAUserLivesIt) {
        Answer::kNone, kExit0, {}, "6", "as installed"},
       {"a second start while the first asks changes nothing", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", second_starts, L"", 2},
+      {"a second removal while one started directly asks", {}, "", L"", direct + L"/path=\"<app>\"", {}, false, Answer::kCancel,
+       {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed", second_removal, L"", 1},
       {"a descriptor edited while the question is up", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", edits_descriptor},
       {"the game root swapped for a link while the question is up", {}, "", L"", L"", {}, false, Answer::kOk,
@@ -304,6 +310,7 @@ TEST(Program, AsAUserLivesIt) {
     const bool relocates = c.arguments.compare(0, direct.size(), direct) != 0;
     std::wstring arguments = c.arguments;
     if (arguments.find(L"<log>") != std::wstring::npos) arguments.replace(arguments.find(L"<log>"), 5, game.base + L"run.log");
+    if (arguments.find(L"<app>") != std::wstring::npos) arguments.replace(arguments.find(L"<app>"), 5, game.app.substr(0, game.app.size() - 1));
     Texts expected = c.boxes;
     for (std::wstring& text : expected)
       if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
