@@ -65,15 +65,6 @@ bool IsCopyFolderContent(std::vector<FolderEntry>& inside) {
   return inside.size() == 1 || (!inside[1].folder && inside[1].name == kHandoverRecordName);
 }
 
-UniqueFileHandle OpenFolderToList(const std::wstring& folder) {
-  const std::wstring path = AbsolutePath(folder);
-  if (path.empty()) return UniqueFileHandle();
-  return UniqueFileHandle(::CreateFileW(
-      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
 // Every folder from the drive's root down to `folder` (a folder's real
 // place), each held without delete sharing so that none can be renamed or
 // replaced, and each checked to be where it is named. Empty on failure.

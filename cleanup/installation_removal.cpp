@@ -44,10 +44,7 @@ UniqueFileHandle OpenParentHolding(HANDLE child, std::wstring& path) {
   std::wstring name;
   path = RealParent(child, name);
   if (path.empty()) return UniqueFileHandle();
-  UniqueFileHandle parent(::CreateFileW(
-      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  UniqueFileHandle parent = OpenFolderToList(path);
   if (!parent || IdentityOf(OpenChildToLook(parent.get(), name).get()) != IdentityOf(child))
     return UniqueFileHandle();
   return parent;
@@ -98,12 +95,7 @@ UniqueFileHandle OpenLibrary(HANDLE installation, std::wstring& path) {
     return library && IsOrdinaryLibrary(path) ? std::move(library) : UniqueFileHandle();
   }
   path = NamedLibrary();
-  return UniqueFileHandle(path.empty() ? INVALID_HANDLE_VALUE
-                                       : ::CreateFileW(ExtendedPath(path).c_str(),
-                                                       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                                       nullptr));
+  return path.empty() ? UniqueFileHandle() : OpenFolderToList(path);
 }
 
 // The game's folder in the shared cache: the library two levels up, as

@@ -84,12 +84,8 @@ UniqueFileHandle OpenHoldingFolder(HANDLE file, std::wstring& name, std::wstring
   const size_t slash = file_path.find_last_of(L'\\');
   if (file_path.empty() || slash == std::wstring::npos || slash + 1 >= file_path.size())
     return UniqueFileHandle();
-  std::wstring folder_path = file_path.substr(0, slash);
-  if (folder_path.size() == 2) folder_path += L'\\';  // a drive's root
-  UniqueFileHandle folder(::CreateFileW(
-      ExtendedPath(folder_path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  std::wstring ignored;
+  UniqueFileHandle folder = OpenParentFolder(file_path, ignored);
   if (!folder) return UniqueFileHandle();
   // The folder now at that place must be the one that holds the file, under
   // the name the system gives or, where that name is stale (Wine after a

@@ -38,18 +38,9 @@ UniqueFileHandle OpenPlainFile(HANDLE folder, const std::wstring& relative) {
 }
 
 UniqueFileHandle OpenPlainFileAt(const std::wstring& path) {
-  const std::wstring absolute = AbsolutePath(path);
-  const size_t slash = absolute.find_last_of(L'\\');
-  if (absolute.empty() || slash == std::wstring::npos || slash + 1 >= absolute.size())
-    return UniqueFileHandle();
-  std::wstring parent = absolute.substr(0, slash);
-  if (parent.size() == 2) parent += L'\\';  // a drive's root
-  const UniqueFileHandle folder(::CreateFileW(
-      ExtendedPath(parent).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder) return UniqueFileHandle();
-  return OpenPlainFile(folder.get(), absolute.substr(slash + 1));
+  std::wstring name;
+  const UniqueFileHandle folder = OpenParentFolder(path, name);
+  return folder ? OpenPlainFile(folder.get(), name) : UniqueFileHandle();
 }
 
 bool ReadPlainFile(HANDLE file, size_t limit, std::string& bytes) {

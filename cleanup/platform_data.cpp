@@ -61,10 +61,7 @@ std::wstring ComposePlatformDataPath() {
 bool CreatePlainFolders(const std::wstring& top, const std::wstring& relative) {
   const std::wstring top_path = AbsolutePath(top);
   if (top_path.empty()) return false;
-  UniqueFileHandle current(::CreateFileW(
-      ExtendedPath(top_path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  UniqueFileHandle current = OpenFolderToList(top_path);
   std::wstring current_name = current ? EntryName(current.get()) : std::wstring();
   for (size_t start = 0; current && start < relative.size();) {
     const size_t end = std::min(relative.find(L'\\', start), relative.size());

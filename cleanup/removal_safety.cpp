@@ -309,3 +309,24 @@ std::wstring ExtendedPath(const std::wstring& absolute_path) {
   if (absolute_path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + absolute_path.substr(2);
   return L"\\\\?\\" + absolute_path;
 }
+
+UniqueFileHandle OpenFolderToList(const std::wstring& path) {
+  const std::wstring absolute = AbsolutePath(path);
+  if (absolute.empty()) return UniqueFileHandle();
+  return UniqueFileHandle(::CreateFileW(
+      ExtendedPath(absolute).c_str(),
+      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+UniqueFileHandle OpenParentFolder(const std::wstring& path, std::wstring& name) {
+  const std::wstring absolute = AbsolutePath(path);
+  const size_t slash = absolute.find_last_of(L'\\');
+  if (absolute.empty() || slash == std::wstring::npos || slash + 1 >= absolute.size())
+    return UniqueFileHandle();
+  std::wstring parent = absolute.substr(0, slash);
+  if (parent.size() == 2) parent += L'\\';  // a drive's root
+  name = absolute.substr(slash + 1);
+  return OpenFolderToList(parent);
+}

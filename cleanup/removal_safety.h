@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/unique_resource.h"
+
 // True when `name` can be used as one path component and names nothing but
 // itself: non-empty, not "." or "..", no "\", "/" or ":", no wildcard
 // (* ? < > " |), no control character, and no trailing dot or space (which
@@ -47,3 +49,13 @@ std::wstring ExtendedPath(const std::wstring& absolute_path);
 // Whether `path` is `folder` or lies inside it (both absolute, compared
 // case-insensitively, trailing separators ignored).
 bool IsSameOrInside(const std::wstring& path, const std::wstring& folder);
+
+// The existing folder at the absolute `path`, links followed as any path
+// is, opened to list it and sharing everything; its entries are then
+// reached only through it. Invalid for a relative path, and on failure.
+UniqueFileHandle OpenFolderToList(const std::wstring& path);
+
+// The folder that holds the entry named by the absolute `path`, opened as
+// OpenFolderToList does; `name` receives the entry's name in it. Invalid for
+// a path without a parent.
+UniqueFileHandle OpenParentFolder(const std::wstring& path, std::wstring& name);

@@ -81,11 +81,7 @@ bool DeleteGameShortcut(HANDLE folder, const std::wstring& folder_name, const st
 // An existing folder named by a path, links followed as any path is; its
 // entries are then reached only through it.
 UniqueFileHandle OpenFolder(const std::wstring& absolute_path) {
-  if (absolute_path.empty()) return UniqueFileHandle();
-  return UniqueFileHandle(::CreateFileW(
-      ExtendedPath(absolute_path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return absolute_path.empty() ? UniqueFileHandle() : OpenFolderToList(absolute_path);
 }
 
 // Tells the shell, so that the desktop and the menu drop the entry, and the

@@ -227,16 +227,6 @@ bool RemoveWalkedFolders(TreeWalk& walk) {
   return last;
 }
 
-// The root of a listing, links followed as the caller named it.
-UniqueFileHandle OpenToList(const std::wstring& root) {
-  const std::wstring path = AbsolutePath(root);
-  if (path.empty()) return UniqueFileHandle();
-  return UniqueFileHandle(::CreateFileW(
-      ExtendedPath(path).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
 bool IsFolderToEmpty(const FolderForRemoval& root) {
   return root.kind() == FolderForRemoval::Kind::kFolder;
 }
@@ -246,7 +236,7 @@ const std::vector<std::wstring> kKeepNothing;
 }  // namespace
 
 bool CollectSubdirectories(const std::wstring& root, PathList& out, const std::wstring& pattern) {
-  const UniqueFileHandle folder = OpenToList(root);
+  const UniqueFileHandle folder = OpenFolderToList(root);
   if (!folder) return !out.empty();
   const KeepList keep(kKeepNothing);
   TreeWalk walk(folder.get(), root, keep);
@@ -259,7 +249,7 @@ bool CollectSubdirectories(const std::wstring& root, PathList& out, const std::w
 
 bool ListFiles(const std::wstring& folder, PathList& out, const std::wstring& pattern) {
   out.clear();
-  const UniqueFileHandle handle = OpenToList(folder);
+  const UniqueFileHandle handle = OpenFolderToList(folder);
   std::vector<FolderEntry> entries;
   if (!handle || !ListFolderEntries(handle.get(), entries)) return false;
   for (const FolderEntry& entry : entries) {
@@ -271,7 +261,7 @@ bool ListFiles(const std::wstring& folder, PathList& out, const std::wstring& pa
 bool CollectFilesRecursive(const std::wstring& root, PathList& out,
                            const std::wstring& folder_pattern, const std::wstring& file_pattern) {
   out.clear();
-  const UniqueFileHandle folder = OpenToList(root);
+  const UniqueFileHandle folder = OpenFolderToList(root);
   if (!folder) return false;
   const auto collect = [&](TreeWalk& walk, HANDLE, const std::wstring&, size_t index,
                            const std::vector<std::wstring>& files) {

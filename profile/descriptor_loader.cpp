@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include "cleanup/plain_file.h"
+#include "cleanup/removal_safety.h"
 #include "common/unique_resource.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
@@ -44,10 +45,12 @@ bool LoadGameProfile(const std::wstring& directory) {
   // file ("...\gameres\data\init.dat").
   const size_t slash = directory.find_last_of(L'\\');
   const std::wstring parent = slash == std::wstring::npos ? L"." : directory.substr(0, slash + 1);
-  const UniqueFileHandle folder(::CreateFileW(
-      parent.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // A relative folder ("\\" without /path: the current drive's root) as the
+  // system reads it.
+  wchar_t full[MAX_PATH * 2] = {};
+  const DWORD length = ::GetFullPathNameW(parent.c_str(), MAX_PATH * 2, full, nullptr);
+  const UniqueFileHandle folder =
+      length > 0 && length < MAX_PATH * 2 ? OpenFolderToList(full) : UniqueFileHandle();
   if (!folder) return false;
   const std::wstring relative =
       (slash == std::wstring::npos ? directory : directory.substr(slash + 1)) + kDescriptor;
