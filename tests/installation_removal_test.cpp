@@ -28,9 +28,9 @@ std::wstring ShellFolder(int csidl) {
 // link), removes with its profile and checks what must stay and what must
 // go; the first also the order of the removed roots.
 TEST(Installation, StepsReachOnlyTheGame) {
-  const std::wstring base = test::FreshFolder(), desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\";
+  const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\";
   const std::wstring menu = ShellFolder(CSIDL_STARTMENU) + L"\\Programs\\", profile = ShellFolder(CSIDL_PROFILE);
-  ASSERT_TRUE(test::MapDrive(L'D', base));
+  ASSERT_TRUE(test::MapDrive(L'D'));
   const struct {
     const char* what;
     std::wstring install_dir, shortcut, cache, branch, install_name;
@@ -85,8 +85,15 @@ TEST(Installation, StepsReachOnlyTheGame) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    test::RemoveTree(base);  // what one case leaves does not decide the next
-    test::MakeFolders(base);
+    // What one case leaves does not decide the next.
+    WIN32_FIND_DATAW entry;
+    for (UniqueFind find(::FindFirstFileW(L"D:\\*", &entry)); find;)
+      if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..") {
+        test::RemoveTree(std::wstring(L"D:\\") + entry.cFileName);
+        find.reset(::FindFirstFileW(L"D:\\*", &entry));
+      } else if (!::FindNextFileW(find.get(), &entry)) {
+        break;
+      }
     for (const auto* files : {&c.kept, &c.gone})
       for (const std::wstring& file : *files) {
         const size_t mark = file.find_first_of(L"|>");

@@ -141,8 +141,8 @@ TEST(TreeRemoval, JudgeRefusesWhatIsNotTheGames) {
   const std::wstring base = test::FreshFolder(), profile = ShellFolder(CSIDL_PROFILE);
   const std::wstring list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9";
   test::WriteKey(HKEY_LOCAL_MACHINE, list, {{L"ProfileImagePath", L"C:\\users\\other"}});
-  ASSERT_TRUE(test::MapDrive(L'D', base));
-  test::LayOut(base, L"Other/res/data/init.dat Library/Other/res/data/init.dat Lib/G/app/res/data/init.dat");
+  ASSERT_TRUE(test::MapDrive(L'D'));
+  test::LayOut(L"D:\\", L"Other/res/data/init.dat Library/Other/res/data/init.dat Lib/G/app/res/data/init.dat");
   const std::wstring refused[] = {
       L"", L"C:", L"C:\\", L"c", L"work\\tests", L"\\work\\tests", L"C:work", L"\\\\server\\share",
       L"\\\\?\\C:\\work\\tests", L"\\\\.\\C:\\work\\tests", L"C:\\work\\*", L"C:\\work\\t?sts",

@@ -20,7 +20,8 @@ holds a verb and its Unix paths, one per line; the answer, "ok" or "error:
 ...", goes to <id>.done. Every path must lie inside the prefix.
   link LINK TARGET     a symlink; Wine shows one to a folder as a reparse point
   swap FOLDER TARGET   FOLDER renamed to FOLDER.moved, a link to TARGET in its place
-  drive LETTER TARGET  drive LETTER: mapped to TARGET
+  drive LETTER TARGET  drive LETTER: mapped to TARGET; without TARGET to an
+                       empty folder of its own that no other drive reaches
   rmtree PATH          PATH removed, links unlinked and never followed
 """
 import http.server
@@ -123,6 +124,11 @@ def handle(prefix, verb, first, second):
     def inside(path):
         return (os.path.realpath(path) + "/").startswith(prefix + "/")
     if verb == "drive":
+        if not second:  # a folder of its own, empty, that no other drive reaches
+            second = os.path.join(prefix, "drive_" + first.lower())
+            if os.path.isdir(second) and not os.path.islink(second):
+                shutil.rmtree(second)
+            os.makedirs(second)
         if len(first) != 1 or first.lower() in "cz" or not inside(second):
             return "error: refused"
         link = os.path.join(prefix, "dosdevices", first.lower() + ":")

@@ -127,18 +127,19 @@ bool Swap(const std::wstring& folder, const std::wstring& target) {
   return Ask("swap", UnixPath(folder), UnixPath(target));
 }
 bool MapDrive(wchar_t letter, const std::wstring& target) {
-  if (!Ask("drive", std::string(1, static_cast<char>(letter)), UnixPath(target))) return false;
-  // Wine takes a moment to tell a new drive's volume: until then a folder
-  // reached through it seems to lie on another volume than itself.
-  const auto volume = [](const std::wstring& path) {
-    const UniqueFileHandle folder(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
+  if (!Ask("drive", std::string(1, static_cast<char>(letter)), target.empty() ? "" : UnixPath(target))) return false;
+  // Until Wine's mount manager knows the new drive, the system tells where
+  // its folders are only as Unix paths (\\?\unix\...).
+  const std::wstring root = std::wstring(1, letter) + L":\\";
+  for (int i = 0; i < 500; ++i, ::Sleep(20)) {
+    const UniqueFileHandle folder(::CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    return folder && ::GetFileInformationByHandle(folder.get(), &info) ? info.dwVolumeSerialNumber : ~0ul;
-  };
-  for (int i = 0; i < 100; ++i, ::Sleep(20))
-    if (volume(std::wstring(1, letter) + L":\\") == volume(target)) return true;
-  ADD_FAILURE() << "drive " << static_cast<char>(letter) << ": is not on its target's volume";
+    wchar_t final_path[MAX_PATH] = {};
+    if (folder && ::GetFinalPathNameByHandleW(folder.get(), final_path, MAX_PATH, 0) > 0 &&
+        std::wstring(final_path) == L"\\\\?\\" + root)
+      return true;
+  }
+  ADD_FAILURE() << "Wine does not know drive " << static_cast<char>(letter) << ":";
   return false;
 }
 bool Link(const std::wstring& link, const std::wstring& target) {

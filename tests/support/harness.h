@@ -29,7 +29,9 @@ bool Exists(const std::wstring& path);
 // a link made (and its folders).
 void RemoveTree(const std::wstring& path);
 bool Swap(const std::wstring& folder, const std::wstring& target);
-bool MapDrive(wchar_t letter, const std::wstring& target);
+// "" maps the drive to an empty folder of its own, which no other drive
+// reaches: Wine tells a folder reached through two drives as on two volumes.
+bool MapDrive(wchar_t letter, const std::wstring& target = L"");
 bool Link(const std::wstring& link, const std::wstring& target);
 // A real shortcut to `target`, saved through the shell's link object.
 void MakeShortcut(const std::wstring& path, const std::wstring& target);
