@@ -118,26 +118,14 @@ FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std:
 
 FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,
                                  const std::wstring& relative, const FileIdentity& own) {
-  UniqueFileHandle current;
-  HANDLE parent = base;
-  std::wstring parent_name = EntryName(base);
-  size_t start = 0;
-  for (;;) {
-    const size_t end = relative.find(L'\\', start);
-    const bool last = end == std::wstring::npos;
-    const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
-    UniqueFileHandle next = last ? OpenChild(parent, name, EntryKind::kFolder)
-                                 : OpenChildToRead(parent, name, EntryKind::kFolder);
-    std::wstring next_name = next ? EntryName(next.get()) : std::wstring();
-    const DWORD attributes = next ? EntryAttributes(next.get()) : INVALID_FILE_ATTRIBUTES;
-    // Through a link, or what the system opened through one: never followed.
-    if (!IsChildName(next_name, parent_name, name) || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return FolderForRemoval();
-    if (last) return JudgeFolderForRemoval(std::move(next), base_path + L"\\" + relative, own);
-    current = std::move(next);
-    parent = current.get();
-    parent_name = std::move(next_name);
-    start = end + 1;
-  }
+  const size_t slash = relative.find_last_of(L'\\');
+  const UniqueFileHandle chain =
+      slash == std::wstring::npos ? UniqueFileHandle() : OpenFolderChain(base, relative.substr(0, slash));
+  if (slash != std::wstring::npos && !chain) return FolderForRemoval();
+  const HANDLE parent = chain ? chain.get() : base;
+  const std::wstring name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  UniqueFileHandle folder = OpenChild(parent, name, EntryKind::kFolder);
+  // Through a link, or what the system opened through one: never followed.
+  if (!IsEntryItself(folder.get(), EntryName(parent), name)) return FolderForRemoval();
+  return JudgeFolderForRemoval(std::move(folder), base_path + L"\\" + relative, own);
 }

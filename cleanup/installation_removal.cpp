@@ -42,18 +42,7 @@ std::wstring RealParent(HANDLE folder, std::wstring& name) {
 // look and checked to hold `child` itself; `path` receives where it is.
 UniqueFileHandle OpenParentHolding(HANDLE child, std::wstring& path) {
   std::wstring name;
-  path = RealParent(child, name);
-  if (path.empty()) return UniqueFileHandle();
-  UniqueFileHandle parent = OpenFolderToList(path);
-  if (!parent || IdentityOf(OpenChildToLook(parent.get(), name).get()) != IdentityOf(child))
-    return UniqueFileHandle();
-  return parent;
-}
-
-// Whether the library folder that holds the shared cache is a folder like
-// any other: not a drive root, known folder, profile or their ancestor.
-bool IsOrdinaryLibrary(const std::wstring& library) {
-  return !library.empty() && IsRemovableLocation(library);
+  return OpenHoldingFolder(child, name, path);
 }
 
 // The names a shortcut into the installation folder may use: the folder as
@@ -81,7 +70,7 @@ void RemoveDesktopShortcut(const InstallationNames& installation) {
 // named ("" when there is none), when it is an ordinary folder.
 std::wstring NamedLibrary() {
   const std::wstring library = AbsolutePath(ParentDirectory(ParentDirectory(GameProfile.install_dir)));
-  return IsOrdinaryLibrary(library) ? library : std::wstring();
+  return IsRemovableLocation(library) ? library : std::wstring();
 }
 
 // The library folder, opened to look: from where the held installation
@@ -92,7 +81,7 @@ UniqueFileHandle OpenLibrary(HANDLE installation, std::wstring& path) {
     std::wstring above_path;
     const UniqueFileHandle above = OpenParentHolding(installation, above_path);
     UniqueFileHandle library = above ? OpenParentHolding(above.get(), path) : UniqueFileHandle();
-    return library && IsOrdinaryLibrary(path) ? std::move(library) : UniqueFileHandle();
+    return library && IsRemovableLocation(path) ? std::move(library) : UniqueFileHandle();
   }
   path = NamedLibrary();
   return path.empty() ? UniqueFileHandle() : OpenFolderToList(path);
@@ -211,11 +200,7 @@ bool RemoveInstallation() {
       DirectoryExists(install_dir) ? OpenFolderForRemoval(install_dir, install_dir) : FolderForRemoval();
   if (!installation) {
     // Nothing of it to hold: the other steps still run.
-    const std::wstring path = AbsolutePath(install_dir);
-    const UniqueFileHandle there(path.empty() ? INVALID_HANDLE_VALUE
-                                              : ::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle there = OpenFolderToList(install_dir);
     const std::wstring real = there ? FinalPathOf(there.get()) : std::wstring();
     // One that is there but cannot be told where it is gives no names.
     const InstallationNames names = there && real.empty() ? InstallationNames() : NamesOfInstallation(install_dir, real);

@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -273,6 +274,33 @@ bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name
          ::CompareStringOrdinal(entry_name.c_str() + parent_name.size() + separator,
                                 static_cast<int>(name.size()), name.c_str(),
                                 static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsEntryItself(HANDLE entry, const std::wstring& parent_name, const std::wstring& name) {
+  if (entry == nullptr || entry == INVALID_HANDLE_VALUE) return false;
+  const DWORD attributes = EntryAttributes(entry);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         IsChildName(EntryName(entry), parent_name, name);
+}
+
+UniqueFileHandle OpenFolderChain(HANDLE base, const std::wstring& relative) {
+  UniqueFileHandle current;
+  HANDLE parent = base;
+  for (size_t start = 0; start <= relative.size();) {
+    const size_t end = std::min(relative.find(L'\\', start), relative.size());
+    const std::wstring name = relative.substr(start, end - start);
+    UniqueFileHandle next = OpenChildToRead(parent, name, EntryKind::kFolder);
+    if (!IsEntryItself(next.get(), EntryName(parent), name)) return UniqueFileHandle();
+    current = std::move(next);
+    parent = current.get();
+    start = end + 1;
+  }
+  return current;
+}
+
+UniqueFileHandle OpenFileByNtName(const std::wstring& nt_name) {
+  return OpenRelative(nullptr, nt_name, GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ,
+                      kSynchronousIo | kNonDirectoryFile);
 }
 
 bool MarkForDeletion(HANDLE entry) {

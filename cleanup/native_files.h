@@ -58,6 +58,20 @@ DWORD EntryAttributes(HANDLE entry);
 bool IsChildName(const std::wstring& entry_name, const std::wstring& parent_name,
                  const std::wstring& name);
 
+// Whether the open entry `entry`, opened as `name` below the folder whose
+// EntryName is `parent_name`, is that entry itself and no link (nor what the
+// system opened through one).
+bool IsEntryItself(HANDLE entry, const std::wstring& parent_name, const std::wstring& name);
+
+// Opens the folders of `relative` ("a\b") below the open folder `base`, each
+// from the one before, to read; every one must be itself and no link.
+// Invalid when one is missing or is not.
+UniqueFileHandle OpenFolderChain(HANDLE base, const std::wstring& relative);
+
+// Opens the file the system names `nt_name` ("\Device\...\x.exe",
+// "\??\C:\...\x.exe") to read, sharing reading only. Invalid on failure.
+UniqueFileHandle OpenFileByNtName(const std::wstring& nt_name);
+
 // Marks the open entry to be deleted when its last handle closes; a folder
 // must be empty by then. True when the system accepted it (false for a
 // read-only file, a folder that is not empty, ...).

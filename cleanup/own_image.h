@@ -14,9 +14,3 @@
 // only: while it is held nobody writes, renames or deletes it. Invalid when
 // the name now holds another file, or on failure.
 UniqueFileHandle OpenOwnImage();
-
-// The folder that really holds the open file `file` (links followed),
-// opened to list, sharing everything (a copy removing it may hold it), and
-// checked to hold that very file under the name put in `name`; `path` receives where it is
-// ("C:\Games\X"). Invalid when it cannot be told.
-UniqueFileHandle OpenHoldingFolder(HANDLE file, std::wstring& name, std::wstring& path);

@@ -14,27 +14,17 @@ bool IsPlainFileHandle(HANDLE file) {
 }
 
 UniqueFileHandle OpenPlainFile(HANDLE folder, const std::wstring& relative) {
-  UniqueFileHandle current;
-  HANDLE parent = folder;
-  std::wstring parent_name = EntryName(folder);
-  size_t start = 0;
-  for (;;) {
-    const size_t end = relative.find(L'\\', start);
-    const bool last = end == std::wstring::npos;
-    const std::wstring name = relative.substr(start, last ? std::wstring::npos : end - start);
-    UniqueFileHandle next =
-        OpenChildToRead(parent, name, last ? EntryKind::kFile : EntryKind::kFolder);
-    if (!next) return UniqueFileHandle();
-    std::wstring next_name = EntryName(next.get());
-    // A handle that names another place came through a link.
-    if (!IsChildName(next_name, parent_name, name)) return UniqueFileHandle();
-    if (last) return IsPlainFileHandle(next.get()) ? std::move(next) : UniqueFileHandle();
-    if (EntryAttributes(next.get()) & FILE_ATTRIBUTE_REPARSE_POINT) return UniqueFileHandle();
-    current = std::move(next);
-    parent = current.get();
-    parent_name = std::move(next_name);
-    start = end + 1;
-  }
+  const size_t slash = relative.find_last_of(L'\\');
+  const UniqueFileHandle chain =
+      slash == std::wstring::npos ? UniqueFileHandle() : OpenFolderChain(folder, relative.substr(0, slash));
+  if (slash != std::wstring::npos && !chain) return UniqueFileHandle();
+  const HANDLE parent = chain ? chain.get() : folder;
+  const std::wstring name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  UniqueFileHandle file = OpenChildToRead(parent, name, EntryKind::kFile);
+  // A handle that names another place came through a link.
+  return IsEntryItself(file.get(), EntryName(parent), name) && IsPlainFileHandle(file.get())
+             ? std::move(file)
+             : UniqueFileHandle();
 }
 
 UniqueFileHandle OpenPlainFileAt(const std::wstring& path) {

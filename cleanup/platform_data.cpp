@@ -28,10 +28,8 @@ UniqueFileHandle OpenOrCreateFolder(HANDLE parent, const std::wstring& parent_na
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          /*security=*/nullptr);
   if (!folder) return UniqueFileHandle();
-  const DWORD attributes = EntryAttributes(folder.get());
-  if (!IsChildName(EntryName(folder.get()), parent_name, name) ||
-      attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+  if (!IsEntryItself(folder.get(), parent_name, name) ||
+      !(EntryAttributes(folder.get()) & FILE_ATTRIBUTE_DIRECTORY))
     return UniqueFileHandle();
   return folder;
 }

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "cleanup/native_files.h"
 #include "cleanup/path_operations.h"
 #include "cleanup/platform_data.h"
 #include "common/unique_resource.h"
@@ -329,4 +330,32 @@ UniqueFileHandle OpenParentFolder(const std::wstring& path, std::wstring& name) 
   if (parent.size() == 2) parent += L'\\';  // a drive's root
   name = absolute.substr(slash + 1);
   return OpenFolderToList(parent);
+}
+
+UniqueFileHandle OpenHoldingFolder(HANDLE file, std::wstring& name, std::wstring& path) {
+  const std::wstring file_path = FinalPathOf(file);
+  const size_t slash = file_path.find_last_of(L'\\');
+  if (file_path.empty() || slash == std::wstring::npos || slash + 1 >= file_path.size())
+    return UniqueFileHandle();
+  std::wstring ignored;
+  UniqueFileHandle folder = OpenParentFolder(file_path, ignored);
+  if (!folder) return UniqueFileHandle();
+  // The folder now at that place must be the one that holds the file, under
+  // the name the system gives or, where that name is stale (Wine after a
+  // rename), under another.
+  const FileIdentity identity = IdentityOf(file);
+  name = file_path.substr(slash + 1);
+  if (IdentityOf(OpenChildToLook(folder.get(), name).get()) == identity) {
+    path = file_path.substr(0, slash);
+    return folder;
+  }
+  std::vector<FolderEntry> entries;
+  if (!ListFolderEntries(folder.get(), entries)) return UniqueFileHandle();
+  for (const FolderEntry& entry : entries) {
+    if (entry.folder || IdentityOf(OpenChildToLook(folder.get(), entry.name).get()) != identity) continue;
+    name = entry.name;
+    path = file_path.substr(0, slash);
+    return folder;
+  }
+  return UniqueFileHandle();
 }

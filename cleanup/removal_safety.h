@@ -59,3 +59,10 @@ UniqueFileHandle OpenFolderToList(const std::wstring& path);
 // OpenFolderToList does; `name` receives the entry's name in it. Invalid for
 // a path without a parent.
 UniqueFileHandle OpenParentFolder(const std::wstring& path, std::wstring& name);
+
+// The folder that really holds the open entry `file` (links followed),
+// opened to list, sharing everything, and checked to hold that very entry
+// under the name put in `name` (a file whose name the system gives stale is
+// looked for among the folder's files); `path` receives where the folder is
+// ("C:\Games\X"). Invalid when it cannot be told.
+UniqueFileHandle OpenHoldingFolder(HANDLE file, std::wstring& name, std::wstring& path);

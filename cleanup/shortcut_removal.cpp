@@ -78,12 +78,6 @@ bool DeleteGameShortcut(HANDLE folder, const std::wstring& folder_name, const st
   return IsIntoInstallation(ShortcutTarget(bytes), installation) && MarkForDeletion(file.get());
 }
 
-// An existing folder named by a path, links followed as any path is; its
-// entries are then reached only through it.
-UniqueFileHandle OpenFolder(const std::wstring& absolute_path) {
-  return absolute_path.empty() ? UniqueFileHandle() : OpenFolderToList(absolute_path);
-}
-
 // Tells the shell, so that the desktop and the menu drop the entry, and the
 // tests' observer.
 void TellRemoved(const std::wstring& path, LONG event) {
@@ -107,7 +101,7 @@ bool IsEmptyFolder(HANDLE folder) {
 bool RemoveGameShortcut(const std::wstring& folder, const std::wstring& file_name,
                         const InstallationNames& installation) {
   const std::wstring path = AbsolutePath(folder);
-  const UniqueFileHandle parent = OpenFolder(path);
+  const UniqueFileHandle parent = OpenFolderToList(path);
   if (!parent || !DeleteGameShortcut(parent.get(), EntryName(parent.get()), file_name, installation))
     return false;
   TellRemoved(path + L"\\" + file_name, SHCNE_DELETE);
@@ -117,7 +111,7 @@ bool RemoveGameShortcut(const std::wstring& folder, const std::wstring& file_nam
 void RemoveShortcutFolder(const std::wstring& parent, const std::wstring& name,
                           const InstallationNames& installation) {
   const std::wstring parent_path = AbsolutePath(parent);
-  const UniqueFileHandle parent_handle = OpenFolder(parent_path);
+  const UniqueFileHandle parent_handle = OpenFolderToList(parent_path);
   if (!parent_handle) return;
   UniqueFileHandle folder = OpenChild(parent_handle.get(), name, EntryKind::kFolder);
   if (!folder) return;

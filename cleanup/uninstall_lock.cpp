@@ -2,7 +2,6 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <winternl.h>
 
 #include <string>
 
@@ -28,19 +27,6 @@ bool OwnedByAdministrators(HANDLE handle) {
     return false;
   return ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
          ::IsWellKnownSid(owner, WinLocalSystemSid);
-}
-
-// The object's name as the system keeps it ("\BaseNamedObjects\...").
-std::wstring ObjectName(HANDLE handle) {
-  using QueryObjectFn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<QueryObjectFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
-  alignas(8) BYTE buffer[1024] = {};
-  ULONG needed = 0;
-  if (query == nullptr || query(handle, /*ObjectNameInformation=*/1, buffer, sizeof(buffer), &needed) < 0)
-    return {};
-  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
-  return name->Buffer ? std::wstring(name->Buffer, name->Length / sizeof(WCHAR)) : std::wstring();
 }
 
 }  // namespace
@@ -73,7 +59,7 @@ UninstallLock::UninstallLock(const FileIdentity& installation, bool inheritable)
 UninstallLock::UninstallLock(HANDLE inherited, const FileIdentity& installation) {
   if (inherited == nullptr || !installation.known) return;
   const std::wstring wanted = UninstallLockName(installation).substr(7);  // after "Global\"
-  const std::wstring name = ObjectName(inherited);
+  const std::wstring name = EntryName(inherited);  // "\\BaseNamedObjects\\..."
   if (name.size() < wanted.size() || name.compare(name.size() - wanted.size(), wanted.size(), wanted) != 0)
     return;
   HANDLE own = nullptr;
