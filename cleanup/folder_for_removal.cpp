@@ -118,12 +118,10 @@ FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std:
 
 FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,
                                  const std::wstring& relative, const FileIdentity& own) {
-  const size_t slash = relative.find_last_of(L'\\');
-  const UniqueFileHandle chain =
-      slash == std::wstring::npos ? UniqueFileHandle() : OpenFolderChain(base, relative.substr(0, slash));
-  if (slash != std::wstring::npos && !chain) return FolderForRemoval();
-  const HANDLE parent = chain ? chain.get() : base;
-  const std::wstring name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  UniqueFileHandle chain;
+  std::wstring name;
+  const HANDLE parent = OpenChainAbove(base, relative, chain, name);
+  if (parent == nullptr) return FolderForRemoval();
   UniqueFileHandle folder = OpenChild(parent, name, EntryKind::kFolder);
   // Through a link, or what the system opened through one: never followed.
   if (!IsEntryItself(folder.get(), EntryName(parent), name)) return FolderForRemoval();

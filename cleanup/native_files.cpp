@@ -298,6 +298,15 @@ UniqueFileHandle OpenFolderChain(HANDLE base, const std::wstring& relative) {
   return current;
 }
 
+HANDLE OpenChainAbove(HANDLE base, const std::wstring& relative, UniqueFileHandle& chain,
+                      std::wstring& name) {
+  const size_t slash = relative.find_last_of(L'\\');
+  name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  if (slash == std::wstring::npos) return base;
+  chain = OpenFolderChain(base, relative.substr(0, slash));
+  return chain ? chain.get() : nullptr;
+}
+
 UniqueFileHandle OpenFileByNtName(const std::wstring& nt_name) {
   return OpenRelative(nullptr, nt_name, GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ,
                       kSynchronousIo | kNonDirectoryFile);

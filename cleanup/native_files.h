@@ -68,6 +68,13 @@ bool IsEntryItself(HANDLE entry, const std::wstring& parent_name, const std::wst
 // Invalid when one is missing or is not.
 UniqueFileHandle OpenFolderChain(HANDLE base, const std::wstring& relative);
 
+// The folder that holds the last component of `relative` below the open
+// folder `base`: `base` itself, or the last folder of the chain above it,
+// opened by OpenFolderChain into `chain`. `name` receives the last
+// component. Null when the chain cannot be opened.
+HANDLE OpenChainAbove(HANDLE base, const std::wstring& relative, UniqueFileHandle& chain,
+                      std::wstring& name);
+
 // Opens the file the system names `nt_name` ("\Device\...\x.exe",
 // "\??\C:\...\x.exe") to read, sharing reading only. Invalid on failure.
 UniqueFileHandle OpenFileByNtName(const std::wstring& nt_name);

@@ -14,12 +14,10 @@ bool IsPlainFileHandle(HANDLE file) {
 }
 
 UniqueFileHandle OpenPlainFile(HANDLE folder, const std::wstring& relative) {
-  const size_t slash = relative.find_last_of(L'\\');
-  const UniqueFileHandle chain =
-      slash == std::wstring::npos ? UniqueFileHandle() : OpenFolderChain(folder, relative.substr(0, slash));
-  if (slash != std::wstring::npos && !chain) return UniqueFileHandle();
-  const HANDLE parent = chain ? chain.get() : folder;
-  const std::wstring name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+  UniqueFileHandle chain;
+  std::wstring name;
+  const HANDLE parent = OpenChainAbove(folder, relative, chain, name);
+  if (parent == nullptr) return UniqueFileHandle();
   UniqueFileHandle file = OpenChildToRead(parent, name, EntryKind::kFile);
   // A handle that names another place came through a link.
   return IsEntryItself(file.get(), EntryName(parent), name) && IsPlainFileHandle(file.get())
