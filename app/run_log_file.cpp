@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
 #include "common/run_log.h"
 #include "common/unique_resource.h"
 

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
-#include "cleanup/path_operations.h"
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/path_operations.h"
+#include "cleanup/files/tree_removal.h"
 
 namespace {
 

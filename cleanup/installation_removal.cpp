@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "cleanup/folder_for_removal.h"
-#include "cleanup/native_files.h"
-#include "cleanup/path_operations.h"
+#include "cleanup/files/folder_for_removal.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/path_operations.h"
 #include "cleanup/registration.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/removal_safety.h"
 #include "cleanup/shortcut_removal.h"
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/tree_removal.h"
 #include "common/run_log.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cleanup/folder_for_removal.h"
+#include "cleanup/files/folder_for_removal.h"
 
 // The removal of one installation, held from before the question to the
 // end. It goes in two steps, so that the uninstaller that started the run

@@ -5,17 +5,12 @@
 
 #include <algorithm>
 
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
+#include "cleanup/files/shell_folders.h"
 #include "common/unique_resource.h"
 
 namespace {
-
-std::wstring QueryFolder(int csidl) {
-  wchar_t buffer[MAX_PATH] = {};
-  (void)::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
-  return buffer;
-}
 
 // Opens the folder `name` of the open folder `parent`, creating it when
 // missing; invalid unless what is there is a plain folder, itself and not a
@@ -37,7 +32,7 @@ UniqueFileHandle OpenOrCreateFolder(HANDLE parent, const std::wstring& parent_na
 // Creates the platform data folder `path` below the user's profile, if it
 // lies there; elsewhere nothing is created.
 void CreateInProfile(const std::wstring& path) {
-  const std::wstring profile = AbsolutePath(QueryFolder(CSIDL_PROFILE));
+  const std::wstring profile = AbsolutePath(ShellFolderPath(CSIDL_PROFILE));
   const std::wstring absolute = AbsolutePath(path);
   if (profile.empty() || absolute.size() <= profile.size() + 1 ||
       !IsSameOrInside(absolute, profile))
@@ -46,15 +41,6 @@ void CreateInProfile(const std::wstring& path) {
 }
 
 }  // namespace
-
-std::wstring ComposePlatformDataPath() {
-  const std::wstring roaming = QueryFolder(CSIDL_APPDATA);
-  const std::wstring common = QueryFolder(CSIDL_COMMON_APPDATA);
-  const std::wstring local = QueryFolder(CSIDL_LOCAL_APPDATA);
-  // The all-users folder comes before the roaming one.
-  const std::wstring& chosen = !local.empty() ? local : !common.empty() ? common : roaming;
-  return chosen + L"\\Brimlake\\app\\";
-}
 
 bool CreatePlainFolders(const std::wstring& top, const std::wstring& relative) {
   const std::wstring top_path = AbsolutePath(top);

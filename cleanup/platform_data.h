@@ -4,12 +4,6 @@
 
 #include <string>
 
-// The platform data folder, ending in "\": the local application data folder
-// if the system names one, else the common one, else the roaming one (even
-// if empty), plus "\Brimlake\app\". Composed afresh on every call; touches
-// nothing on disk.
-std::wstring ComposePlatformDataPath();
-
 // Opens, or creates when missing, the folders of `relative` (plain names
 // separated by "\") below the existing folder `top`, each relative to the
 // one before. A link on the way, a file or a name that is not plain ends it:

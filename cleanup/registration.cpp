@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/removal_safety.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
 

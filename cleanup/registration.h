@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/handover.h"
+#include "cleanup/recorded_entry.h"
 #include "common/unique_resource.h"
 
 // The game's entries, each opened once, judged, and recorded whole: every

@@ -2,7 +2,7 @@
 
 #include <tlhelp32.h>
 
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/removal_safety.h"
 #include "common/test_seams.h"
 #include "profile/game_profile.h"
 

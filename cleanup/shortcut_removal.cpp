@@ -4,10 +4,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "cleanup/native_files.h"
-#include "cleanup/plain_file.h"
-#include "cleanup/removal_safety.h"
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/plain_file.h"
+#include "cleanup/files/removal_safety.h"
+#include "cleanup/files/tree_removal.h"
 #include "common/unique_resource.h"
 
 namespace {

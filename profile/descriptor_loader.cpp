@@ -3,8 +3,8 @@
 #include <json/reader.h>
 #include <json/value.h>
 
-#include "cleanup/plain_file.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/plain_file.h"
+#include "cleanup/files/removal_safety.h"
 #include "common/unique_resource.h"
 #include "common/text.h"
 #include "profile/game_profile.h"

@@ -5,7 +5,7 @@
 
 #include <pugixml.hpp>
 
-#include "cleanup/plain_file.h"
+#include "cleanup/files/plain_file.h"
 #include "cleanup/platform_data.h"
 #include "common/test_seams.h"
 #include "common/deprecation.h"

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include "cleanup/path_operations.h"
+#include "cleanup/files/path_operations.h"
 #include "cleanup/platform_data.h"
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/tree_removal.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "tests/support/harness.h"

@@ -11,7 +11,7 @@
 #include <functional>
 #include <sstream>
 
-#include "cleanup/elevated_copy.h"
+#include "app/relocation/elevated_copy.h"
 #include "common/text.h"
 #include "tests/support/harness.h"
 

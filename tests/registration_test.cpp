@@ -3,7 +3,7 @@
 
 #include "cleanup/registration.h"
 
-#include "cleanup/handover.h"
+#include "app/relocation/handover.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // and results, links there from the start or swapped in at each dangerous
 // moment, and the folders its judge refuses.
 
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/tree_removal.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include "cleanup/platform_data.h"
+#include "cleanup/files/shell_folders.h"
 #include "common/text.h"
 #include "tests/support/harness.h"
 

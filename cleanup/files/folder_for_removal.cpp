@@ -1,7 +1,7 @@
-#include "cleanup/folder_for_removal.h"
+#include "cleanup/files/folder_for_removal.h"
 
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
 
 namespace {
 

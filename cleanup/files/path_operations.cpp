@@ -1,4 +1,4 @@
-#include "cleanup/path_operations.h"
+#include "cleanup/files/path_operations.h"
 
 #include <windows.h>
 

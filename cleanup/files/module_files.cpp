@@ -1,4 +1,4 @@
-#include "cleanup/module_files.h"
+#include "cleanup/files/module_files.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
-#include "cleanup/tree_removal.h"
+#include "cleanup/files/tree_removal.h"
 
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
 #include "common/unique_resource.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/folder_for_removal.h"
+#include "cleanup/files/folder_for_removal.h"
 
 using PathList = std::vector<std::wstring>;
 

@@ -1,8 +1,8 @@
-#include "cleanup/own_image.h"
+#include "app/relocation/own_image.h"
 
-#include "cleanup/native_files.h"
+#include "cleanup/files/native_files.h"
 #include "common/system_library.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/removal_safety.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "cleanup/handover.h"
+#include "app/relocation/handover.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "cleanup/plain_file.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/plain_file.h"
+#include "cleanup/files/removal_safety.h"
 #include "cleanup/registration.h"
 #include "common/text.h"
 

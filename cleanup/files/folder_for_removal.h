@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cleanup/native_files.h"
+#include "cleanup/files/native_files.h"
 #include "common/unique_resource.h"
 
 class FolderForRemoval {

@@ -1,13 +1,13 @@
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/removal_safety.h"
 
 #include <shlobj.h>
 
 #include <cwctype>
 #include <vector>
 
-#include "cleanup/native_files.h"
-#include "cleanup/path_operations.h"
-#include "cleanup/platform_data.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/path_operations.h"
+#include "cleanup/files/shell_folders.h"
 #include "common/unique_resource.h"
 
 namespace {

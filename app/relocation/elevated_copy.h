@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/handover.h"
+#include "app/relocation/handover.h"
 #include "common/unique_resource.h"
 
 class ElevatedCopy {

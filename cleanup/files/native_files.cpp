@@ -1,4 +1,4 @@
-#include "cleanup/native_files.h"
+#include "cleanup/files/native_files.h"
 
 #include <winternl.h>
 

@@ -10,21 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/native_files.h"
-
-// One registry value as it was: name ("" for the default), type and bytes.
-struct RecordedValue {
-  std::wstring name;
-  DWORD type = REG_NONE;
-  std::string data;
-};
-
-// One of the game's entries as it was before the relocation deleted it.
-struct RecordedEntry {
-  bool machine = true;  // HKEY_LOCAL_MACHINE, else HKEY_CURRENT_USER
-  std::wstring path;    // below the hive
-  std::vector<RecordedValue> values;
-};
+#include "cleanup/files/native_files.h"
+#include "cleanup/recorded_entry.h"
 
 struct HandoverRecord {
   FileIdentity installation;          // the folder the first process ran from

@@ -1,4 +1,4 @@
-#include "cleanup/uninstall_lock.h"
+#include "app/relocation/uninstall_lock.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,12 +1,12 @@
-#include "cleanup/elevated_copy.h"
+#include "app/relocation/elevated_copy.h"
 
 #include <sddl.h>
 
 #include <cwctype>
 
-#include "cleanup/module_files.h"
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/module_files.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
 #include "cleanup/running_process.h"
 #include "common/test_seams.h"
 #include "common/text.h"

@@ -1,9 +1,9 @@
-#include "cleanup/plain_file.h"
+#include "cleanup/files/plain_file.h"
 
 #include <algorithm>
 
-#include "cleanup/native_files.h"
-#include "cleanup/removal_safety.h"
+#include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_safety.h"
 
 bool IsPlainFileHandle(HANDLE file) {
   const DWORD attributes = EntryAttributes(file);

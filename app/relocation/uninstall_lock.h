@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "cleanup/native_files.h"
+#include "cleanup/files/native_files.h"
 #include "common/unique_resource.h"
 
 enum class LockState {
