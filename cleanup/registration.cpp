@@ -76,12 +76,21 @@ bool IsGamesEntry(HKEY key, EntryType kind) {
          Names(QueryText(key, L"DisplayIcon"), installation, false);
 }
 
-// Deletes the key itself through the handle it was judged by.
+// Deletes the key itself through the handle it was judged by, only when
+// that handle shows no subkeys. The system's refusal of a key with subkeys
+// is the second guard, not the first: a 32-bit process under WoW64 Wine is
+// not refused, and the subkeys would go with it.
 void DeleteOpenKey(HKEY key) {
   using NtDeleteKeyFn = LONG(NTAPI*)(HANDLE);
   static const auto nt_delete_key = reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-  if (nt_delete_key != nullptr) (void)nt_delete_key(key);  // refused while it has subkeys
+  DWORD subkeys = 0;
+  if (nt_delete_key == nullptr ||
+      ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+      subkeys != 0)
+    return;
+  (void)nt_delete_key(key);
 }
 
 // Opens the entry to record and delete it; invalid when it is absent or

@@ -390,6 +390,66 @@ TEST(Program, AFileInUseLeavesAWorkingUninstaller) {
   EXPECT_EQ(game.Reports(), (Strings{"start", "incomplete_removal", "start", "success"}));
 }
 
+// A caller that reads the uninstaller's output to its end (a script, a
+// deployment agent) is done when the first process ends, not when the copy
+// does: the copy inherits no standard handle. Interactive: the question is
+// still up then; quiet: the copy, which reports to a trickling collector
+// after its word, is still running then.
+TEST(Program, ACallerReadingTheOutputIsDoneWhenTheFirstProcessEnds) {
+  const struct {
+    const char* what;
+    std::wstring arguments;
+    std::string registration;
+  } cases[] = {
+      {"interactive", L"", "as installed"},
+      {"quiet", L"/quiet", "none"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Game game({}, "");
+    test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}});
+    UniqueHandle read, write;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    ASSERT_TRUE(::CreatePipe(read.put(), write.put(), &inherit, 0));
+    ::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
+    const test::Process first = test::Start(L"\"" + game.app + L"uninstall.exe\" " + c.arguments, game.app, write.get());
+    write.reset();
+    const UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const auto read_to_end = [](void* context) -> DWORD {
+      auto* ends = static_cast<std::pair<HANDLE, HANDLE>*>(context);
+      char block[256];
+      DWORD got = 0;
+      while (::ReadFile(ends->first, block, sizeof(block), &got, nullptr)) {
+      }
+      ::SetEvent(ends->second);
+      return 0;
+    };
+    std::pair<HANDLE, HANDLE> ends{read.get(), done.get()};
+    const UniqueHandle reader(::CreateThread(nullptr, 0, read_to_end, &ends, 0, nullptr));
+    // Generous: a copy holding the output would hold it for good.
+    const bool read_through = ::WaitForSingleObject(done.get(), 90000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(read_through);
+    UniqueHandle copy;
+    if (c.arguments.empty()) {
+      test::Box question = test::AnswerBox(L"Demo Quest Unistall", Answer::kCancel, 60000);
+      EXPECT_TRUE(question.found) << "the question was up";
+      copy = std::move(question.process);
+    } else {
+      EXPECT_EQ(first.Wait(0), 0u);
+      const std::vector<std::wstring> launches = game.Launches();
+      EXPECT_EQ(launches.size(), 2u);
+      if (launches.size() == 2)
+        copy.reset(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(launches[1])));
+      EXPECT_EQ(::WaitForSingleObject(copy.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the copy still ran";
+      if (!read_through && copy) ::TerminateProcess(copy.get(), 1);
+    }
+    ::WaitForSingleObject(reader.get(), 90000);
+    EXPECT_EQ(::WaitForSingleObject(copy.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(game.Registration(), c.registration);
+    test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_PORT")}});
+  }
+}
+
 // The program's name is given to another file while it starts: the copy,
 // when there is one, is the program that was started, byte for byte, never
 // the file that took its name. After the program holds itself it reads the

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <cwctype>
+#include <memory>
 
 #include "cleanup/files/module_files.h"
 #include "cleanup/files/native_files.h"
@@ -86,6 +87,36 @@ std::vector<UniqueFileHandle> HoldFoldersDownTo(const std::wstring& folder) {
     at = folder.find(L'\\', at + 1);
   }
 }
+
+// The attribute list that names the only handles a new process inherits.
+class InheritanceList {
+ public:
+  explicit InheritanceList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    (void)::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    if (size == 0 || handles_.empty()) return;
+    storage_.reset(new ULONGLONG[size / sizeof(ULONGLONG) + 1]);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    list_ = list;
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr))
+      valid_ = false;
+  }
+  InheritanceList(const InheritanceList&) = delete;
+  InheritanceList& operator=(const InheritanceList&) = delete;
+  ~InheritanceList() {
+    if (list_ != nullptr) ::DeleteProcThreadAttributeList(list_);
+  }
+  explicit operator bool() const { return list_ != nullptr && valid_; }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;  // the list points into it
+  std::unique_ptr<ULONGLONG[]> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+  bool valid_ = true;
+};
 
 // Writes the source into the new file `written`, then trades that handle
 // for one that reads and deletes and lets others only read: once it is open,
@@ -179,22 +210,36 @@ UniqueHandle ElevatedCopy::Start(const std::wstring& parameters, const HandoverH
   if (!file_ || TestSeamFlag(L"UNINSTALL_TEST_START_FAILS")) return UniqueHandle();
   const HANDLE self = ::GetCurrentProcess();
   HANDLE record = nullptr, first = nullptr;
-  if (record_) (void)::DuplicateHandle(self, record_.get(), self, &record, GENERIC_READ, TRUE, 0);
-  (void)::DuplicateHandle(self, self, self, &first, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                          TRUE, 0);
+  const bool duplicated =
+      record_ && ::DuplicateHandle(self, record_.get(), self, &record, GENERIC_READ, TRUE, 0) &&
+      ::DuplicateHandle(self, self, self, &first, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                        TRUE, 0);
   const UniqueHandle record_owner(record), first_owner(first);
+  // Without its record the copy would take itself for a removal started
+  // directly.
+  if (!duplicated) return UniqueHandle();
   const HandoverHandles passed{record, handles.lock, handles.outcome, first};
   (void)::SetEnvironmentVariableW(kHandoverVariable, EncodeHandoverHandles(passed).c_str());
 
+  // Only these are inherited: not the standard handles (a caller reading
+  // the output to its end would wait for the copy), nor anything else.
+  std::vector<HANDLE> inherited;
+  for (const HANDLE handle : {record, handles.lock, handles.outcome, first})
+    if (handle != nullptr) inherited.push_back(handle);
+  InheritanceList list(inherited);
+  if (!list) return UniqueHandle();
+
   std::wstring command_line = L"\"" + path_ + L"\" " + parameters;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.lpAttributeList = list.get();
   PROCESS_INFORMATION process = {};
-  const bool created = ::CreateProcessW(path_.c_str(), &command_line[0], nullptr, nullptr,
-                                        /*bInheritHandles=*/TRUE, CREATE_SUSPENDED, nullptr,
-                                        nullptr, &startup, &process) != FALSE;
+  const bool created =
+      ::CreateProcessW(path_.c_str(), &command_line[0], nullptr, nullptr,
+                       /*bInheritHandles=*/TRUE, CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                       nullptr, nullptr, &startup.StartupInfo, &process) != FALSE;
   (void)::SetEnvironmentVariableW(kHandoverVariable, nullptr);
   if (!created) return UniqueHandle();
   UniqueHandle child(process.hProcess);

@@ -32,8 +32,9 @@ class ElevatedCopy {
   // it starts suspended and runs only once its image is the held copy. It
   // inherits the record, `handles.lock` and `handles.outcome` (both made
   // inheritable by the caller) and a handle to this process, their values in
-  // its environment. Returns its process handle; invalid when it did not
-  // start.
+  // its environment, and nothing else: no standard handle. Returns its
+  // process handle; invalid when it did not start, or when a handle could
+  // not be put on its list of inherited handles.
   UniqueHandle Start(const std::wstring& parameters, const HandoverHandles& handles);
 
   // Deletes the record, the copy and its folder.

@@ -234,12 +234,16 @@ DWORD Process::Wait(DWORD timeout_ms) const {
   return code;
 }
 
-Process Start(const std::wstring& command_line, const std::wstring& folder) {
+Process Start(const std::wstring& command_line, const std::wstring& folder, HANDLE output) {
   std::wstring line = command_line;
   STARTUPINFOW startup = {sizeof(startup)};
+  if (output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+  }
   PROCESS_INFORMATION info = {};
   Process process;
-  if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+  if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, folder.c_str(),
                         &startup, &info)) {
     ADD_FAILURE() << "cannot start " << WideToUtf8(command_line) << ": " << ::GetLastError();
     return process;

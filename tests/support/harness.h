@@ -52,7 +52,10 @@ struct Process {
   DWORD id = 0;
   DWORD Wait(DWORD timeout_ms = 30000) const;  // the exit code, ~0u while running
 };
-Process Start(const std::wstring& command_line, const std::wstring& folder = L"C:\\work");
+// `output` (inheritable), when given, is the program's standard output and
+// error; nothing else is inherited.
+Process Start(const std::wstring& command_line, const std::wstring& folder = L"C:\\work",
+              HANDLE output = nullptr);
 
 enum class Answer { kOk, kCancel, kCloseButton, kNone };  // kNone: no box comes
 struct Box {
