@@ -188,6 +188,18 @@ test::Process HoldOpen(const std::wstring& file) {
   return holder;
 }
 
+// Reads the pipe `context->first` until it ends, then sets the event
+// `context->second`.
+DWORD WINAPI ReadToEnd(void* context) {
+  auto* ends = static_cast<std::pair<HANDLE, HANDLE>*>(context);
+  char block[256];
+  DWORD got = 0;
+  while (::ReadFile(ends->first, block, sizeof(block), &got, nullptr)) {
+  }
+  ::SetEvent(ends->second);
+  return 0;
+}
+
 // Waits for the process `id` to end, answering any box of `caption` it
 // shows: "" when none came, else a note.
 std::string AwaitWithoutBoxes(DWORD id, const std::wstring& caption) {
@@ -415,17 +427,8 @@ TEST(Program, ACallerReadingTheOutputIsDoneWhenTheFirstProcessEnds) {
     const test::Process first = test::Start(L"\"" + game.app + L"uninstall.exe\" " + c.arguments, game.app, write.get());
     write.reset();
     const UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    const auto read_to_end = [](void* context) -> DWORD {
-      auto* ends = static_cast<std::pair<HANDLE, HANDLE>*>(context);
-      char block[256];
-      DWORD got = 0;
-      while (::ReadFile(ends->first, block, sizeof(block), &got, nullptr)) {
-      }
-      ::SetEvent(ends->second);
-      return 0;
-    };
     std::pair<HANDLE, HANDLE> ends{read.get(), done.get()};
-    const UniqueHandle reader(::CreateThread(nullptr, 0, read_to_end, &ends, 0, nullptr));
+    const UniqueHandle reader(::CreateThread(nullptr, 0, ReadToEnd, &ends, 0, nullptr));
     // Generous: a copy holding the output would hold it for good.
     const bool read_through = ::WaitForSingleObject(done.get(), 90000) == WAIT_OBJECT_0;
     EXPECT_TRUE(read_through);
