@@ -9,9 +9,17 @@
 # prints what was removed, what stayed, the telemetry received and where the
 # pictures of the boxes are.
 #
-# The 32-bit release program is built into out/uninstall.exe. Wine here runs
-# only 64-bit programs, so the demonstration runs the 64-bit build of the same
-# sources, pointed at the loopback collector.
+# The 32-bit release program is built into out/uninstall.exe, and it is the
+# program that runs where the kernel starts 32-bit programs. It reports to its
+# production host, so it runs with a host table of its own that names a
+# loopback address for that host, where a collector with a certificate for
+# it from the session's test authority listens, and in a network of its own
+# that has no other way to resolve a name; the copy it starts inherits both.
+# (Wine makes its sockets in its server, whose network is the machine's: the
+# collector listens there.) Elsewhere the 64-bit test build of the same
+# sources runs, pointed at the session's loopback collector. DEMO_RELEASE=<exe>
+# runs another program of the release configuration the release way (a
+# 64-bit build of it tries this path on a machine without 32-bit programs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,6 +29,13 @@ cmake --preset release >/dev/null && cmake --build --preset release
 cmake --preset test >/dev/null && cmake --build --preset test
 mkdir -p out/demo
 cp build/i686-release/uninstall.exe out/uninstall.exe
+if [ -n "${DEMO_RELEASE:-}" ]; then
+  program=$(readlink -f "$DEMO_RELEASE") release=yes
+elif [ "$(cat build/wow64)" = yes ]; then
+  program=$root/build/i686-release/uninstall.exe release=yes
+else
+  program=$root/build/x86_64-test/uninstall.exe release=no
+fi
 
 harness="$root/tests/harness"
 # shellcheck source=../tests/harness/session.sh
@@ -33,7 +48,7 @@ source "$root/scripts/sample_game.sh"
 bin="$root/build/x86_64-test"
 c="$WINEPREFIX/drive_c"
 echo "== Laying out the sample game 'Demo Quest'"
-lay_out_sample_game "$bin"
+lay_out_sample_game "$bin" "$program"
 mkdir -p "$c/work/demo"
 app=$SAMPLE_APP lib=$SAMPLE_LIB desktop=$SAMPLE_DESKTOP programs=$SAMPLE_PROGRAMS
 platform=$SAMPLE_PLATFORM winapp=$SAMPLE_WINAPP
@@ -44,7 +59,23 @@ echo "== Starting the game, then uninstall.exe from the game's folder"
 HELPER=load "$harness/wine-run.sh" "$bin/helper.exe" kernel32.dll || true
 (cd "$app" && /usr/lib/wine/wine64 "${winapp}demoquest.exe" </dev/null >/dev/null 2>&1 &)
 sleep 1
-(cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+if [ "$release" = yes ]; then
+  host=$(sed -n 's/^TELEMETRY_HOST:STRING=//p' "$(dirname "$program")/CMakeCache.txt" 2>/dev/null)
+  host=${host:-collect.brimlake.com} certs=$SESSION_DIR/certs
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=$host" -keyout "$certs/release.key" -out "$certs/release.csr" 2>/dev/null
+  printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$host" > "$certs/release.ext"
+  openssl x509 -req -in "$certs/release.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial -days 2 \
+    -extfile "$certs/release.ext" -out "$certs/release.pem" 2>/dev/null
+  printf '127.0.0.1 localhost\n127.0.0.2 %s\n' "$host" > "$SESSION_DIR/hosts"
+  python3 "$harness/services.py" --collector "$certs" release "$c/work/collector/requests.jsonl" 127.0.0.2 \
+    </dev/null >/dev/null 2>&1 &
+  echo $! >> "$SESSION_DIR/pids"
+  for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.2/443) 2>/dev/null && break; sleep 0.1; done
+  (cd "$app" && unshare -n -m sh -c 'mount --bind "$0" /etc/hosts && exec /usr/lib/wine/wine64 "$1"' \
+    "$SESSION_DIR/hosts" "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+else
+  (cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+fi
 
 answer() { # caption button picture
   # A picture of the box as the X display shows it, then the user's answer.
@@ -101,4 +132,16 @@ echo "== Pictures of the boxes"
 echo "   $root/out/demo/confirmation.png"
 echo "   $root/out/demo/done.png"
 echo
-echo "release program: $root/out/uninstall.exe ($(stat -c %s out/uninstall.exe) bytes)"
+# The machine field of the program's PE header tells its architecture.
+architecture() {
+  python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+machine = struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3c)[0] + 4)[0]
+print({0x14c: "32-bit (i686)", 0x8664: "64-bit (x86-64)"}.get(machine, hex(machine)))
+PY
+}
+what=$([ "$release" = yes ] && echo "release configuration" || echo "test build, reporting to the loopback collector")
+echo "program that ran: $program ($(architecture "$program"), $(stat -c %s "$program") bytes, $what)"
+echo "release program:  $root/out/uninstall.exe ($(architecture out/uninstall.exe), $(stat -c %s out/uninstall.exe) bytes)"
+[ "$release" = yes ] || echo "   (the 32-bit release program did not run: $(cat build/wow64))"

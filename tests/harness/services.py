@@ -14,6 +14,9 @@ body's first 64 KiB in hexadecimal):
   COLLECTOR_TRICKLE_PORT     plain TCP: starts a TLS handshake record and sends
                              one byte of it every 3 s, for at most 60 s
 PORTS_FILE receives them as shell exports once all listen.
+  services.py --collector CERTS CERT RECORDS ADDRESS
+starts only an answering collector, on ADDRESS:443 with certificate CERT,
+for a program that reports to its production host.
 
 Requests of the tests, as files in PREFIX/drive_c/work/.requests: <id>.req
 holds a verb and its Unix paths, one per line; the answer, "ok" or "error:
@@ -74,11 +77,11 @@ class Server6(Server):
     address_family = socket.AF_INET6
 
 
-def collector(certs, records, mode, cert, wanted):
+def collector(certs, records, mode, cert, wanted, address="127.0.0.1"):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(certs, cert + ".pem"), os.path.join(certs, cert + ".key"))
     try:
-        servers = [Server(("127.0.0.1", wanted), Handler)]
+        servers = [Server((address, wanted), Handler)]
     except OSError:  # a parallel run holds 443
         servers = [Server(("127.0.0.1", 0), Handler)]
     port = servers[0].server_address[1]
@@ -180,4 +183,7 @@ def main(prefix, certs, records, ports_file):
 
 
 if __name__ == "__main__":
+    if sys.argv[1] == "--collector":  # services.py --collector CERTS CERT RECORDS ADDRESS
+        collector(sys.argv[2], sys.argv[4], "ok", sys.argv[3], 443, sys.argv[5])
+        threading.Event().wait()
     main(*sys.argv[1:5])
