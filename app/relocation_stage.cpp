@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/run_log.h"
+#include "app/run_log_file.h"
 #include "app/uninstall_flow.h"
 #include "app/relocation/elevated_copy.h"
 #include "app/relocation/handover.h"
@@ -22,14 +23,12 @@
 namespace {
 
 // The options the copy is started with: the removal stage and the program's
-// own folder; a quiet run passes on its mode and its log.
+// own folder; a quiet run passes on its mode. The log is handed over open,
+// never by name.
 std::wstring CopyParameters(const std::wstring& own_directory, const LaunchOptions& options) {
   // The closing quote stays unescaped: the directory never ends in "\".
   std::wstring parameters = FormatWide(L"/action=uninstall /path=\"%s\" ", own_directory.c_str());
   if (options.quiet) parameters += L"/quiet ";
-  wchar_t full[MAX_PATH * 2] = {};
-  if (!options.log.empty() && ::GetFullPathNameW(options.log.c_str(), MAX_PATH * 2, full, nullptr))
-    parameters += FormatWide(L"\"/log=%s\" ", full);
   return parameters;
 }
 
@@ -72,17 +71,24 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   std::wstring image_name, installation_path;
   UniqueFileHandle installation =
       image ? OpenHoldingFolder(image.get(), image_name, installation_path) : UniqueFileHandle();
+  // Opened once the installation is known, so that it is never in the
+  // removal's way; handed to the copy open.
+  StartRunLog(options.log, installation ? installation.get() : nullptr);
   if (!installation) return fail(L"refused: the program's own file or folder cannot be told");
   LogLine(L"installation folder: %s", installation_path.c_str());
   const FileIdentity identity = IdentityOf(installation.get());
-  const UninstallLock lock(identity, /*inheritable=*/true);
+  const UninstallLock lock(installation.get(), /*inheritable=*/true);
   if (lock.state() == LockState::kBusy) {
+    // Nothing was deleted before the lock: nothing to write back.
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
     exit_code = options.quiet ? kExitBusy : 0;
     return false;
   }
+  if (lock.state() != LockState::kHeld) return fail(L"the uninstall lock cannot be had: nothing was changed");
 
-  const std::wstring temp = GetTempDirectory();
+  // A copy on a server need not be what was written and checked.
+  const std::wstring temp = LocalCopyFolder(GetTempDirectory());
+  if (temp.empty()) return fail(L"no temporary folder on a local disk: nothing was changed");
   SweepEarlierCopies(temp);
   ElevatedCopy copy = MakeElevatedCopy(image.get(), temp, ::GetTickCount());
   // Without a whole copy there is nothing to start: nothing changes.
@@ -96,7 +102,10 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   // restores exactly what the installer wrote.
   RegistrationSnapshot registration;
   const HandoverRecord record{identity, image_name, registration.entries()};
-  if (!registration.complete() || !copy.WriteRecord(EncodeHandover(record))) {
+  // Judged as the copy will judge it, before anything is deleted.
+  std::string record_bytes;
+  if (!registration.complete() || !EncodeAcceptedHandover(record, record_bytes) ||
+      !copy.WriteRecord(record_bytes)) {
     copy.Discard();
     return fail(L"the registration could not be recorded: nothing was changed");
   }
@@ -120,7 +129,8 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   installation.reset();
   wchar_t system[MAX_PATH] = {};
   if (::GetSystemDirectoryW(system, MAX_PATH) > 0) (void)::SetCurrentDirectoryW(system);
-  const UniqueHandle child = copy.Start(parameters, {nullptr, lock.handle(), outcome_write.get(), nullptr});
+  const UniqueHandle child =
+      copy.Start(parameters, {nullptr, lock.handle(), outcome_write.get(), nullptr, RunLogHandle()});
   if (!child) {
     // The game must not stay installed but unregistered.
     (void)RestoreRecordedEntries(record.entries);

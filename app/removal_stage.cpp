@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/run_log.h"
+#include "app/run_log_file.h"
 #include "app/uninstall_flow.h"
 #include "app/relocation/handover.h"
 #include "cleanup/installation_removal.h"
@@ -84,9 +85,9 @@ bool Removal::Hold() {
   if (!installation_) return true;
   // Passed on by the relocation, or taken now by a removal started directly;
   // held to the end either way.
-  lock_ = UninstallLock(handles_.lock, identity);
-  if (lock_.state() != LockState::kHeld) lock_ = UninstallLock(identity, /*inheritable=*/false);
-  return lock_.state() != LockState::kBusy;
+  lock_ = UninstallLock(handles_.lock, installation_.handle());
+  if (lock_.state() != LockState::kHeld) lock_ = UninstallLock(installation_.handle(), /*inheritable=*/false);
+  return lock_.state() == LockState::kHeld;
 }
 
 int Removal::Run() {
@@ -98,10 +99,13 @@ int Removal::Run() {
   if (!own_folder.empty()) (void)::SetCurrentDirectoryW((own_folder + L"\\").c_str());
 
   GameProfile.install_dir += L"\\";
+  StartRemovalLog(handles_.log, handles_.record != nullptr, options_.log, GameProfile.install_dir);
   LogLine(L"installation folder: %s (%s)", GameProfile.install_dir.c_str(),
           recorded_ ? L"handed over" : L"named on the command line");
   if (!Hold()) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    // What the relocation deleted goes back: the game stays listed.
+    if (recorded_) WriteBack();
     return Finish(options_.quiet ? kExitBusy : 0);
   }
   // Without a readable descriptor nothing says that the folder is a game's:

@@ -30,9 +30,21 @@ class ComScope {
   HRESULT result_;
 };
 
+// Whether `target` names a place on the network: a UNC or device path, or
+// one on a drive the system calls remote. Told from the text and the drive's
+// type alone: resolving it would contact whatever host it names.
+bool IsNetworkTarget(const std::wstring& target) {
+  if (target.size() >= 2 && (target[0] == L'\\' || target[0] == L'/') &&
+      (target[1] == L'\\' || target[1] == L'/'))
+    return true;
+  if (target.size() < 2 || target[1] != L':') return false;
+  const wchar_t root[] = {target[0], L':', L'\\', L'\0'};
+  return ::GetDriveTypeW(root) == DRIVE_REMOTE;
+}
+
 // The absolute target of the shortcut held in `bytes`, as the shell's link
-// object reads it from memory; "" when they are no shortcut, or name no
-// absolute path.
+// object reads it from memory; "" when they are no shortcut, name no
+// absolute path or name a place on the network, which is never the game's.
 std::wstring ShortcutTarget(const std::string& bytes) {
   const ComScope com;
   const UniqueCom<IStream> stream(::SHCreateMemStream(
@@ -49,7 +61,7 @@ std::wstring ShortcutTarget(const std::string& bytes) {
   wchar_t target[MAX_PATH] = {};
   if (link.get()->GetPath(target, MAX_PATH, nullptr, 0) != S_OK) return {};
   // A target that fills the buffer may have been cut short.
-  if (::lstrlenW(target) >= MAX_PATH - 1) return {};
+  if (::lstrlenW(target) >= MAX_PATH - 1 || IsNetworkTarget(target)) return {};
   return AbsolutePath(target);
 }
 

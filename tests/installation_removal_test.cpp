@@ -10,6 +10,7 @@
 #include "cleanup/files/path_operations.h"
 #include "cleanup/platform_data.h"
 #include "cleanup/files/tree_removal.h"
+#include "cleanup/shortcut_removal.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "tests/support/harness.h"
@@ -132,6 +133,32 @@ TEST(Installation, StepsReachOnlyTheGame) {
                                      std::wstring(L"C:\\windows\\Fonts\\app"), desktop + L"Folder.lnk",
                                      menu + L"Keep", menu + L"Mixed", menu + L"Fake", profile + L"\\Documents\\7"})
     test::RemoveTree(folder);
+}
+
+// A shortcut whose target is on the network is never the game's, not even
+// when the installation is named by that very path: deciding so needs no
+// look at the target, so no host a planted shortcut names is contacted.
+TEST(Installation, ShortcutsIntoTheNetworkAreNeverTheGames) {
+  ASSERT_TRUE(test::MapDrive(L'D'));
+  ASSERT_TRUE(test::MapDrive(L'N', L"", /*remote=*/true));
+  const std::wstring folder = test::FreshFolder();
+  const struct {
+    const char* what;
+    std::wstring target, installation;
+    bool gone;
+  } cases[] = {
+      {"on a local drive: the game's", L"D:\\G\\app\\g.exe", L"D:\\G\\app", true},
+      {"on a network drive", L"N:\\G\\app\\g.exe", L"N:\\G\\app", false},
+      {"on a share", L"\\\\host\\share\\G\\app\\g.exe", L"\\\\host\\share\\G\\app", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.target[0] != L'\\') test::Write(c.target);
+    test::MakeShortcut(folder + L"Play.lnk", c.target);
+    ASSERT_TRUE(test::Exists(folder + L"Play.lnk"));
+    EXPECT_EQ(RemoveGameShortcut(folder, L"Play.lnk", {c.installation}), c.gone);
+    EXPECT_EQ(test::Exists(folder + L"Play.lnk"), !c.gone);
+  }
 }
 
 TEST(Installation, PlatformDataFolderIsComposedOnceAndCreatedOnlyAsPlainFolders) {

@@ -9,9 +9,12 @@
 #include <shlobj.h>
 
 #include <functional>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "app/relocation/elevated_copy.h"
+#include "app/relocation/uninstall_lock.h"
 #include "common/text.h"
 #include "tests/support/harness.h"
 
@@ -32,7 +35,9 @@ const std::wstring kIncomplete =
 const std::wstring kUnreadable =
     L"The game in %s could not be removed: its install information (res\\data\\init.dat) could not be read.";
 const std::wstring kEntries = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
+const std::wstring kUserEntries = L"Software\\Microsoft\\Windows\\CurrentVersion\\";
 const test::Values kOthers = {{L"InstallLocation", L"C:\\Program Files\\Other\\"}, {L"", L"C:\\Program Files\\Other\\o.exe"}};
+const test::Values kMadeAgain = {{L"DisplayName", L"Demo Quest, installed again"}};
 
 std::wstring ShellFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
@@ -58,7 +63,10 @@ struct Game {
                                       L"outside.lnk", L"temp\\notes.txt", L"temp\\g_uninstall_9\\g_uninstall_9.exe",
                                       OldCopy(L'4') + L"g_uninstall_8.exe", OldCopy(L'4') + L"also.txt", L"Elsewhere\\7\\keep",
                                       L"Elsewhere\\8\\other", L"Lib\\Other\\app\\other.dat", L"Lib\\Other\\launcher.cfg"};
+  // The game's entries: the machine's, and the user's when a row adds them.
+  std::vector<std::pair<HKEY, std::wstring>> keys{{HKEY_LOCAL_MACHINE, uninstall_key}, {HKEY_LOCAL_MACHINE, app_paths_key}};
   std::wstring installed;  // the installer's entries, byte for byte
+  std::vector<UniqueHandle> squats;  // lock names an ordinary user made
 
   Game(const Members& changes, const std::string& document) {
     Members members = {{"game_name", "Demo Quest"}, {"shortcut_name", "Demo Quest"}, {"branch_id", "7"},
@@ -85,25 +93,69 @@ struct Game {
     test::WriteRawValue(HKEY_LOCAL_MACHINE, uninstall_key, L"NoModify", REG_DWORD, std::string(reinterpret_cast<const char*>(&yes), 4));
     test::WriteRawValue(HKEY_LOCAL_MACHINE, uninstall_key, L"Blob", REG_BINARY, std::string("\0\x01\xff", 3));
     test::WriteKey(HKEY_LOCAL_MACHINE, app_paths_key, {{L"", app + L"dq.exe"}, {L"Path", app}});
-    installed = test::RawKey(HKEY_LOCAL_MACHINE, uninstall_key) + test::RawKey(HKEY_LOCAL_MACHINE, app_paths_key);
+    installed = Entries();
     for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"}) test::WriteKey(HKEY_LOCAL_MACHINE, kEntries + key, kOthers);
     test::SetEnv({{L"TEMP", temp}, {L"TMP", temp}, {L"UNINSTALL_TEST_LAUNCH_RECORD", base + L"launches"}});
   }
   ~Game() {
-    for (const std::wstring& key : {uninstall_key, app_paths_key, kEntries + L"Uninstall\\Evil"}) test::DeleteKey(HKEY_LOCAL_MACHINE, key);
+    for (const auto& [hive, key] : keys) test::DeleteKey(hive, key);
+    test::DeleteKey(HKEY_LOCAL_MACHINE, kEntries + L"Uninstall\\Evil");
     for (const wchar_t* name : {L"DemoQuest", L"Other"})
       test::DeleteKey(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(name));
     for (const auto* list : {&files, &others})
       for (const std::wstring& file : *list) ::DeleteFileW(file.c_str());
     test::SetEnv({{L"UNINSTALL_TEST_LAUNCH_RECORD", L""}, {L"TEMP", L"C:\\users\\root\\Temp"}, {L"TMP", L""}});
   }
-  // "none", "as installed" (byte for byte) or "written again" (the nine
-  // values, for a removal stage started without the relocation's record).
+  std::wstring Entries() const {
+    std::wstring raw;
+    for (const auto& [hive, key] : keys) raw += test::RawKey(hive, key);
+    return raw;
+  }
+  // The game's entries for one user too, as its installer writes them then.
+  void AddUserEntries() {
+    keys.push_back({HKEY_CURRENT_USER, kUserEntries + L"Uninstall\\DemoQuest"});
+    test::WriteKey(HKEY_CURRENT_USER, keys.back().second, {{L"DisplayIcon", app + L"uninstall.exe,0"}, {L"Publisher", L"Brimlake"}});
+    keys.push_back({HKEY_CURRENT_USER, kUserEntries + L"App Paths\\dq.exe"});
+    test::WriteKey(HKEY_CURRENT_USER, keys.back().second, {{L"", app + L"dq.exe"}});
+    installed = Entries();
+  }
+  // The machine Uninstall entry with `count` values in all (the installer
+  // wrote 8).
+  void FillUninstallEntry(size_t count) {
+    for (size_t i = 8; i < count; ++i)
+      test::WriteRawValue(HKEY_LOCAL_MACHINE, uninstall_key, L"Extra" + std::to_wstring(i), REG_DWORD, std::string(4, static_cast<char>(i)));
+    installed = Entries();
+  }
+  // Lock names of this installation that an ordinary user made first: owned
+  // by the user, held by this process for the row's length.
+  void SquatLocks() {
+    const UniqueFileHandle folder(::CreateFileW(app.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring prefix = UninstallLockPrefix(folder.get());
+    ASSERT_FALSE(prefix.empty());
+    alignas(TOKEN_USER) BYTE user[256];
+    DWORD size = 0;
+    wchar_t* sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueHandle token;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put());
+    ::GetTokenInformation(token.get(), TokenUser, user, sizeof(user), &size);
+    ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + std::wstring(sid) + L"D:(A;;GA;;;WD)").c_str(), 1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    for (const std::wstring& name : {prefix + std::wstring(32, L'0'), prefix + std::wstring(32, L'f'), prefix, prefix.substr(0, prefix.size() - 1)})
+      squats.emplace_back(::CreateMutexW(&attributes, /*bInitialOwner=*/TRUE, (L"Global\\" + name).c_str()));
+    for (const UniqueHandle& squat : squats) EXPECT_TRUE(squat);
+    ::LocalFree(sid);
+    ::LocalFree(descriptor);
+  }
+  // "none", "as installed" (byte for byte), "made again" (as a row made it
+  // while the question was up) or "written again" (the nine values, for a
+  // removal stage started without the relocation's record).
   std::string Registration() const {
     test::Values entry = test::ReadKey(HKEY_LOCAL_MACHINE, uninstall_key);
     if (entry.empty()) return "none";
-    if (test::RawKey(HKEY_LOCAL_MACHINE, uninstall_key) + test::RawKey(HKEY_LOCAL_MACHINE, app_paths_key) == installed)
-      return "as installed";
+    if (Entries() == installed) return "as installed";
+    if (entry == kMadeAgain) return "made again";
     return entry.size() == 9 && entry[L"DisplayVersion"] == L"2.15" ? "written again" : "wrong";
   }
   // How many of its files are left but `spared`.
@@ -121,7 +173,8 @@ struct Game {
     for (const wchar_t* key : {L"Uninstall\\Other", L"App Paths\\other.exe"})
       if (test::ReadKey(HKEY_LOCAL_MACHINE, kEntries + key) != kOthers) return "another program's entries changed";
     for (const wchar_t* name : {L"DemoQuest", L"Other", L"Evil"})
-      if (test::KeyExists(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(name)) ||
+      if (((keys.size() == 2 || std::wstring(name) != L"DemoQuest") &&
+           test::KeyExists(HKEY_CURRENT_USER, kUserEntries + L"Uninstall\\" + name)) ||
           (std::wstring(name) == L"Evil" && test::KeyExists(HKEY_LOCAL_MACHINE, kEntries + L"Uninstall\\Evil")))
         return "an entry created for " + WideToUtf8(name);
     size_t left = 0;
@@ -235,6 +288,7 @@ TEST(Program, AsAUserLivesIt) {
   };
   const auto links_the_game_root = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\G", g.base + L"Lib\\Other")); };
   const auto links_the_cache = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\sdk_cache", g.base + L"Elsewhere")); };
+  const auto makes_it_again = [](const Game& g) { test::WriteKey(HKEY_LOCAL_MACHINE, g.uninstall_key, kMadeAgain); };
   const Texts kExit0 = {L"exit 0"};
   const struct {
     const char* what;
@@ -251,6 +305,7 @@ TEST(Program, AsAUserLivesIt) {
     std::function<void(const Game&)> meanwhile = nullptr;  // while the question is up
     std::wstring hold;                                     // a file another program holds open
     size_t more_starts = 0;                                // uninstallers started meanwhile
+    std::function<void(Game&)> before = nullptr;           // more of the situation, before the start
   } cases[] = {
       {"Cancel", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
       {"the close button", {}, "", L"", L"", {}, false, Answer::kCloseButton, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
@@ -300,13 +355,27 @@ TEST(Program, AsAUserLivesIt) {
        {"start", "success"}, "0", "none"},
       {"quiet, a file held open: 1603", {}, "", L"", L"/VERYSILENT", {}, false, Answer::kNone, {L"exit 1603"},
        {"start", "incomplete_removal"}, "2", "as installed", nullptr, L"data\\level.map"},
+      {"quiet, no temporary folder: 1603", {}, "", L"", L"/quiet", {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}},
+       false, Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
+      {"all four entries: recorded whole, written back exactly", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
+       {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.AddUserEntries(); }},
+      {"an entry of 4,096 values, the record's bound: recorded whole", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
+       {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.FillUninstallEntry(4096); }},
+      {"an entry of 4,097 values: refused before anything is deleted", {}, "", L"", L"", {}, false, Answer::kNone, kExit0, {},
+       "6", "as installed", nullptr, L"", 0, [](Game& g) { g.FillUninstallEntry(4097); }},
+      {"an entry made again while the question is up stays as it was made", {}, "", L"", L"", {}, false, Answer::kCancel,
+       {kQuestion}, {"start", "cancelled_by_user"}, "6", "made again", makes_it_again},
+      {"lock names an ordinary user made first neither block nor let a second start in", {}, "", L"", L"", {}, false,
+       Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed", second_starts, L"", 2,
+       [](Game& g) { g.SquatLocks(); }},
       {"a collector that trickles its handshake holds neither the question nor the end", {}, "", L"", L"",
        {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}}, false, Answer::kOk, {kQuestion, kDone}, {},
        "0", "none"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const Game game(c.changes, c.document);
+    Game game(c.changes, c.document);
+    if (c.before) c.before(game);
     test::LayOut(game.app, c.layout);
     std::map<std::wstring, std::wstring> before;
     for (const auto& seam : c.seams) before[seam.first] = test::Env(seam.first.c_str());
@@ -491,10 +560,14 @@ TEST(Program, TheCopyIsTheProgramThatWasStarted) {
 }
 
 TEST(Program, TheCopyIsHeldUntilStartedInAFolderOnlyAdministratorsWrite) {
-  const std::wstring temp = test::FreshFolder(), program = test::ProgramFolder() + L"uninstall.exe";
+  const std::wstring base = test::FreshFolder(), temp = base + L"a\\b\\", program = test::ProgramFolder() + L"uninstall.exe";
+  test::MakeFolders(temp);
   const UniqueFileHandle source(::CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   ElevatedCopy copy = MakeElevatedCopy(source.get(), temp, 77);
   ASSERT_TRUE(copy);
+  // Nor can any folder above it be renamed, and another put in its place.
+  for (const std::wstring& above : {base + L"a\\b", base + L"a"})
+    EXPECT_FALSE(::MoveFileW(above.c_str(), (above + L"x").c_str())) << WideToUtf8(above);
   const std::wstring folder = copy.path().substr(0, copy.path().find_last_of(L'\\'));
   EXPECT_EQ(copy.path(), folder + L"\\g_uninstall_77.exe");
   EXPECT_EQ(test::Read(copy.path()), test::Read(program));  // readers, the loader among them, may
@@ -518,6 +591,90 @@ TEST(Program, TheCopyIsHeldUntilStartedInAFolderOnlyAdministratorsWrite) {
   for (void* memory : {static_cast<void*>(sid), static_cast<void*>(text), descriptor}) ::LocalFree(memory);
   copy.Discard();
   EXPECT_FALSE(Exists(folder));
+  EXPECT_TRUE(::MoveFileW((base + L"a").c_str(), (base + L"ax").c_str())) << "let go with the copy";
+}
+
+// A temporary folder on a network drive is no place for the copy: a server
+// need not keep what was written and checked. The copy is made in the
+// system's own temporary folder instead, and the uninstall goes on.
+TEST(Program, TheCopyIsMadeOnALocalDisk) {
+  const Game game({}, "");
+  ASSERT_TRUE(test::MapDrive(L'N', L"", /*remote=*/true));
+  ASSERT_EQ(::GetDriveTypeW(L"N:\\"), static_cast<UINT>(DRIVE_REMOTE));
+  test::MakeFolders(L"N:\\temp");
+  test::SetEnv({{L"TEMP", L"N:\\temp\\"}, {L"TMP", L"N:\\temp\\"}});
+  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\" /quiet", game.app, Answer::kNone, L"Demo Quest Unistall"), Texts{L"exit 0"});
+  const std::vector<std::wstring> launches = game.Launches();
+  ASSERT_EQ(launches.size(), 2u);
+  EXPECT_EQ(AwaitWithoutBoxes(std::stoul(launches[1]), L"Demo Quest Unistall"), "");
+  wchar_t windows[MAX_PATH] = {};
+  ::GetWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring started = launches[1], system_temp = L" 0 \"" + std::wstring(windows) + L"\\temp\\g_uninstall_";
+  for (std::wstring* text : {&started, &system_temp}) ::CharLowerBuffW(&(*text)[0], static_cast<DWORD>(text->size()));
+  EXPECT_NE(started.find(system_temp), std::wstring::npos) << WideToUtf8(launches[1]);
+  WIN32_FIND_DATAW data;
+  EXPECT_FALSE(UniqueFind(::FindFirstFileW(L"N:\\temp\\g_uninstall_*", &data)));
+  EXPECT_EQ(game.Left(), "0");
+  EXPECT_EQ(game.Registration(), "none");
+}
+
+// The log is the uninstaller's own file. The first process opens it once,
+// from the drive's root through handles, and hands it to the copy open; a
+// log where the removal deletes is refused, and the removal completes; no
+// text of the descriptor starts a line of it. Each row is a quiet run.
+TEST(Program, TheLogIsTheUninstallersOwnFile) {
+  const struct {
+    const char* what;
+    Members changes;
+    std::wstring log;     // the /log value; <base> and <app> stand for the game's folders
+    std::wstring folder;  // the working folder
+    std::wstring written;                     // the log both processes wrote; "" none
+    std::vector<std::wstring> absent;         // what must not be made
+    std::function<void(const Game&)> before;  // more of the situation
+  } cases[] = {
+      {"a link on the log's way: nothing is made behind it", {}, L"<base>logs\\run.log", L"<base>", L"",
+       {L"<base>Elsewhere\\run.log"}, [](const Game& g) { EXPECT_TRUE(test::Link(g.base + L"logs", g.base + L"Elsewhere")); }},
+      {"line breaks in the game's name start no line", {{"game_name", "Demo\\r\\nQuest\\n2026-12-07 11:02:03.417 [1] ended with exit code 0"}},
+       L"<base>run.log", L"<base>", L"<base>run.log", {}, nullptr},
+      {"a log in the installation folder is refused", {}, L"uninstall.log", L"<app>", L"", {L"<app>uninstall.log"}, nullptr},
+      {"a log in the game root is refused", {}, L"<base>Lib\\G\\logs\\run.log", L"<base>", L"", {L"<base>Lib\\G\\logs\\run.log"},
+       [](const Game& g) { test::MakeFolders(g.base + L"Lib\\G\\logs"); }},
+      {"a relative log: both processes write it", {}, L"run.log", L"<base>", L"<base>run.log", {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Game game(c.changes, "");
+    if (c.before) c.before(game);
+    const auto place = [&](std::wstring text) {
+      for (const auto& [mark, folder] : {std::pair{L"<base>", game.base}, std::pair{L"<app>", game.app}})
+        if (text.compare(0, wcslen(mark), mark) == 0) text = folder + text.substr(wcslen(mark));
+      return text;
+    };
+    const std::wstring caption = Utf8ToWide(c.changes.count("game_name") ? c.changes.at("game_name") : "Demo Quest") + L" Unistall";
+    EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\" /quiet \"/log=" + place(c.log) + L"\"",
+                         place(c.folder), Answer::kNone, caption),
+              Texts{L"exit 0"});
+    const std::vector<std::wstring> launches = game.Launches();
+    ASSERT_EQ(launches.size(), 2u);
+    EXPECT_EQ(AwaitWithoutBoxes(std::stoul(launches[1]), caption), "");
+    EXPECT_EQ(game.Left(), "0");
+    EXPECT_EQ(game.Registration(), "none");
+    for (const std::wstring& path : c.absent) EXPECT_FALSE(Exists(place(path))) << WideToUtf8(place(path));
+    if (c.written.empty()) continue;
+    // Every line is one the program wrote: its time, one of its two
+    // processes, then the text.
+    std::set<std::string> writers;
+    std::istringstream lines(test::Read(place(c.written)));
+    const std::regex form(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] .*\r)");
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch match;
+      EXPECT_TRUE(std::regex_match(line, match, form)) << line;
+      if (!match.empty()) writers.insert(match[1]);
+    }
+    const std::set<std::string> processes = {WideToUtf8(launches[0].substr(0, launches[0].find(L' '))),
+                                             WideToUtf8(launches[1].substr(0, launches[1].find(L' ')))};
+    EXPECT_EQ(writers, processes);
+  }
 }
 
 TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {

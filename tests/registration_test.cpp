@@ -24,11 +24,13 @@ const std::wstring kKeys[] = {
 HKEY Hive(int key) { return key % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 // An entry as an installer left it: 'g' the game's, 'o' another program's,
-// 's' a program in a subfolder of the game's installation folder.
+// 's' a program in a subfolder of the game's installation folder, 'l'
+// another program installed in such a subfolder.
 Values Installed(int key, char owner) {
-  const std::wstring folder = owner == 'g' ? kDir : owner == 's' ? kDir + L"sub\\" : L"C:\\Program Files\\Other\\";
+  const std::wstring folder = owner == 'g' ? kDir : owner == 's' || owner == 'l' ? kDir + L"sub\\" : L"C:\\Program Files\\Other\\";
   if (key >= 2) return {{L"", folder + L"brimtest.exe"}};
   if (owner == 's') return {{L"UninstallString", L"\"" + folder + L"u.exe\" /x"}, {L"DisplayIcon", folder + L"u.exe,0"}};
+  if (owner == 'l') return {{L"InstallLocation", folder}, {L"UninstallString", L"C:\\Program Files\\Other\\u.exe"}};
   return {{L"InstallLocation", folder}, {L"UninstallString", L"\"" + folder + L"u.exe\""}, {L"Size", L"9"}};
 }
 
@@ -72,6 +74,7 @@ TEST_F(Registration, OnlyTheGamesEntriesAreDeletedOrWritten) {
       {"ssss", 'd', "iiii", false}, {"----", 'w', "w-w-", true},  {"g-g-", 'w', "i-i-", true},
       {"o-o-", 'w', "iwiw", true},  {"oo--", 'w', "iiww", false}, {"gggg", 'r', "iiii", true},
       {"oooo", 'r', "iiii", false}, {"-g-g", 'r', "-i-i", true},  {"--gs", 'r', "--ii", false},
+      {"ll--", 'd', "ii--", false}, {"l-g-", 'r', "i-i-", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.before) + " " + c.way);
@@ -172,4 +175,41 @@ TEST(Handover, RecordsReadBackWholeOrNotAtAll) {
       record(true, user, L"uninstall.exe"),                                                          // the other hive's
       record(false, user + L"\\..\\..\\Run", L"uninstall.exe"), record(false, user, L"..\\evil.exe")};
   for (const std::string& form : forms) EXPECT_FALSE(DecodeHandover(form, back)) << form.size();
+}
+
+// The record holds whatever an installer makes of the four entries, each
+// with its values whole, and the first process judges it with the copy's
+// own judge: what is accepted is read back whole, what is not is refused
+// before anything is deleted.
+TEST(Handover, BoundsHoldTheFourEntriesWhole) {
+  const struct {
+    const char* what;
+    size_t entries, values, value_size;
+    bool accepted;
+  } cases[] = {
+      {"the four entries", 4, 12, 16, true},
+      {"a fifth entry", 5, 12, 16, false},
+      {"4,096 values in each entry", 4, 4096, 4, true},
+      {"4,097 values in an entry", 1, 4097, 4, false},
+      {"a value of a mebibyte in each entry", 4, 1, 1 << 20, true},
+      {"more than 8 MiB in all", 1, 1, 9 << 20, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HandoverRecord record{{0x1234, 0x5678ULL, true}, L"uninstall.exe", {}};
+    for (size_t e = 0; e < c.entries; ++e) {
+      RecordedEntry entry{e % 2 == 0, (e % 4 < 2 ? L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim"
+                                                 : L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brim.exe"),
+                          {}};
+      if (!entry.machine) entry.path.erase(9, 12);  // no Wow6432Node under the user's hive
+      for (size_t v = 0; v < c.values; ++v)
+        entry.values.push_back({L"Value" + std::to_wstring(v), REG_BINARY, std::string(c.value_size, 'v')});
+      record.entries.push_back(std::move(entry));
+    }
+    std::string bytes;
+    EXPECT_EQ(EncodeAcceptedHandover(record, bytes), c.accepted);
+    HandoverRecord back;
+    EXPECT_EQ(DecodeHandover(bytes, back), c.accepted);
+    if (c.accepted) EXPECT_EQ(EncodeHandover(back), bytes);
+  }
 }

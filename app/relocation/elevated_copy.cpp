@@ -9,6 +9,7 @@
 #include "cleanup/files/native_files.h"
 #include "cleanup/files/removal_safety.h"
 #include "cleanup/running_process.h"
+#include "common/random_digits.h"
 #include "common/test_seams.h"
 #include "common/text.h"
 
@@ -16,6 +17,9 @@ namespace {
 
 constexpr wchar_t kFolderPrefix[] = L"g_uninstall_";
 constexpr size_t kFolderDigits = 32;
+// How many entries of the temporary folder one sweep looks at: a folder
+// someone filled stays a bounded look.
+constexpr size_t kSweptEntries = 256;
 
 struct LocalTraits {
   using Type = PSECURITY_DESCRIPTOR;
@@ -24,16 +28,11 @@ struct LocalTraits {
 };
 using UniqueSecurityDescriptor = UniqueResource<LocalTraits>;
 
-// 32 hexadecimal digits from the system's random source; "" when refused.
+// The folder's name: the prefix and 32 random hexadecimal digits; "" when
+// the system refuses them.
 std::wstring RandomName() {
-  using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
-  const auto gen_random = reinterpret_cast<RtlGenRandomFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
-  unsigned char bytes[kFolderDigits / 2] = {};
-  if (gen_random == nullptr || !gen_random(bytes, sizeof(bytes))) return {};
-  std::wstring name = kFolderPrefix;
-  for (const unsigned char byte : bytes) name += FormatWide(L"%02x", byte);
-  return name;
+  const std::wstring digits = RandomHexDigits(kFolderDigits);
+  return digits.empty() ? std::wstring() : kFolderPrefix + digits;
 }
 
 bool IsCopyFolderName(const std::wstring& name) {
@@ -68,7 +67,9 @@ bool IsCopyFolderContent(std::vector<FolderEntry>& inside) {
 
 // Every folder from the drive's root down to `folder` (a folder's real
 // place), each held without delete sharing so that none can be renamed or
-// replaced, and each checked to be where it is named. Empty on failure.
+// replaced, and each checked to be where it is named. Empty on failure. A
+// handle that may only read attributes would not count: the system checks
+// sharing only against handles that read, write or delete.
 std::vector<UniqueFileHandle> HoldFoldersDownTo(const std::wstring& folder) {
   std::vector<UniqueFileHandle> held;
   // The first folder: a drive's root ("C:"), or a share ("\\server\share").
@@ -77,7 +78,8 @@ std::vector<UniqueFileHandle> HoldFoldersDownTo(const std::wstring& folder) {
   for (;;) {
     std::wstring prefix = at == std::wstring::npos ? folder : folder.substr(0, at);
     if (prefix.size() == 2) prefix += L'\\';
-    UniqueFileHandle handle(::CreateFileW(ExtendedPath(prefix).c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFileHandle handle(::CreateFileW(ExtendedPath(prefix).c_str(),
+                                          FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     const std::wstring real = handle ? FinalPathOf(handle.get()) : std::wstring();
@@ -132,6 +134,47 @@ UniqueFileHandle WriteAndHold(HANDLE from, UniqueFileHandle written) {
   UniqueFileHandle held(::ReOpenFile(bridge.get(), GENERIC_READ | DELETE, FILE_SHARE_READ, 0));
   if (!held || !SameContents(from, held.get())) return UniqueFileHandle();
   return held;
+}
+
+// Removes the folder `name` of the open temporary folder `temp` (whose
+// EntryName is `temp_name`, at `temp_path`) when it is an earlier run's copy
+// folder whose copy is not running.
+void SweepCopyFolder(HANDLE temp, const std::wstring& temp_name, const std::wstring& temp_path,
+                     const std::wstring& name) {
+  const UniqueFileHandle folder = OpenChild(temp, name, EntryKind::kFolder);
+  const std::wstring folder_name = folder ? EntryName(folder.get()) : std::wstring();
+  const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
+  std::vector<FolderEntry> inside;
+  if (!IsChildName(folder_name, temp_name, name) || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !ListSomeFolderEntries(folder.get(), L"", 3, inside) || !IsCopyFolderContent(inside) ||
+      IsRunningImage(temp_path + L"\\" + name + L"\\" + inside[0].name))
+    return;
+  // The files go now, so that their folder is empty.
+  bool emptied = true;
+  for (const FolderEntry& file_entry : inside) {
+    const UniqueFileHandle file = OpenChild(folder.get(), file_entry.name, EntryKind::kFile);
+    emptied = emptied && file && IsChildName(EntryName(file.get()), folder_name, file_entry.name) &&
+              MarkForDeletion(file.get());
+  }
+  if (emptied) (void)MarkForDeletion(folder.get());
+}
+
+enum class Disk { kLocal, kElsewhere, kUnknown };
+
+// Where the folder `folder` really lies: on a local fixed disk, elsewhere (a
+// network share, a drive the system calls remote, a removable one), or
+// unknown (it cannot be opened or told). A server ignores share modes and
+// access rules.
+Disk DiskOf(const std::wstring& folder) {
+  const UniqueFileHandle handle = OpenFolderToList(folder);
+  const std::wstring real = handle ? FinalPathOf(handle.get()) : std::wstring();
+  if (real.empty()) return Disk::kUnknown;
+  if (real.compare(0, 2, L"\\\\") == 0) return Disk::kElsewhere;
+  wchar_t volume[MAX_PATH + 1] = {};
+  if (!::GetVolumePathNameW(real.c_str(), volume, MAX_PATH)) return Disk::kUnknown;
+  const UINT type = ::GetDriveTypeW(volume);
+  return type == DRIVE_FIXED || type == DRIVE_RAMDISK ? Disk::kLocal : Disk::kElsewhere;
 }
 
 }  // namespace
@@ -209,22 +252,24 @@ UniqueHandle ElevatedCopy::Start(const std::wstring& parameters, const HandoverH
   // that nobody can hold the copy against its start.
   if (!file_ || TestSeamFlag(L"UNINSTALL_TEST_START_FAILS")) return UniqueHandle();
   const HANDLE self = ::GetCurrentProcess();
-  HANDLE record = nullptr, first = nullptr;
+  HANDLE record = nullptr, first = nullptr, log = nullptr;
   const bool duplicated =
       record_ && ::DuplicateHandle(self, record_.get(), self, &record, GENERIC_READ, TRUE, 0) &&
       ::DuplicateHandle(self, self, self, &first, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                        TRUE, 0);
-  const UniqueHandle record_owner(record), first_owner(first);
+                        TRUE, 0) &&
+      (handles.log == nullptr ||
+       ::DuplicateHandle(self, handles.log, self, &log, 0, TRUE, DUPLICATE_SAME_ACCESS));
+  const UniqueHandle record_owner(record), first_owner(first), log_owner(log);
   // Without its record the copy would take itself for a removal started
   // directly.
   if (!duplicated) return UniqueHandle();
-  const HandoverHandles passed{record, handles.lock, handles.outcome, first};
+  const HandoverHandles passed{record, handles.lock, handles.outcome, first, log};
   (void)::SetEnvironmentVariableW(kHandoverVariable, EncodeHandoverHandles(passed).c_str());
 
   // Only these are inherited: not the standard handles (a caller reading
   // the output to its end would wait for the copy), nor anything else.
   std::vector<HANDLE> inherited;
-  for (const HANDLE handle : {record, handles.lock, handles.outcome, first})
+  for (const HANDLE handle : {record, handles.lock, handles.outcome, first, log})
     if (handle != nullptr) inherited.push_back(handle);
   InheritanceList list(inherited);
   if (!list) return UniqueHandle();
@@ -268,28 +313,29 @@ void ElevatedCopy::Discard() {
 }
 
 void SweepEarlierCopies(const std::wstring& temp_folder) {
-  const UniqueFileHandle temp = OpenFolderToList(temp_folder);
-  std::vector<FolderEntry> entries, inside;
-  if (!temp || !ListFolderEntries(temp.get(), entries)) return;
-  const std::wstring temp_name = EntryName(temp.get());
-  const std::wstring temp_path = AbsolutePath(temp_folder);
-  for (const FolderEntry& entry : entries) {
-    if (!entry.folder || !IsCopyFolderName(entry.name)) continue;
-    const UniqueFileHandle folder = OpenChild(temp.get(), entry.name, EntryKind::kFolder);
-    const std::wstring folder_name = folder ? EntryName(folder.get()) : std::wstring();
-    const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
-    if (!IsChildName(folder_name, temp_name, entry.name) ||
-        attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !ListFolderEntries(folder.get(), inside) || !IsCopyFolderContent(inside) ||
-        IsRunningImage(temp_path + L"\\" + entry.name + L"\\" + inside[0].name))
-      continue;
-    // The files go now, so that their folder is empty.
-    bool emptied = true;
-    for (const FolderEntry& file_entry : inside) {
-      const UniqueFileHandle file = OpenChild(folder.get(), file_entry.name, EntryKind::kFile);
-      emptied = emptied && file && IsChildName(EntryName(file.get()), folder_name, file_entry.name) &&
-                MarkForDeletion(file.get());
+  try {
+    const UniqueFileHandle temp = OpenFolderToList(temp_folder);
+    std::vector<FolderEntry> entries;
+    if (!temp || !ListSomeFolderEntries(temp.get(), std::wstring(kFolderPrefix) + L"*",
+                                        kSweptEntries, entries))
+      return;
+    const std::wstring temp_name = EntryName(temp.get());
+    const std::wstring temp_path = AbsolutePath(temp_folder);
+    for (const FolderEntry& entry : entries) {
+      if (entry.folder && IsCopyFolderName(entry.name))
+        SweepCopyFolder(temp.get(), temp_name, temp_path, entry.name);
     }
-    if (emptied) (void)MarkForDeletion(folder.get());
+  } catch (...) {
+    // Out of memory: what is left stays for a later run.
   }
+}
+
+std::wstring LocalCopyFolder(const std::wstring& temp_folder) {
+  const Disk disk = DiskOf(temp_folder);
+  if (disk != Disk::kElsewhere) return disk == Disk::kLocal ? temp_folder : std::wstring();
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  const std::wstring system_temp = std::wstring(windows, length) + L"\\Temp\\";
+  return DiskOf(system_temp) == Disk::kLocal ? system_temp : std::wstring();
 }

@@ -31,8 +31,9 @@ class ElevatedCopy {
   // by the path of the held copy, which nobody can change while it is held;
   // it starts suspended and runs only once its image is the held copy. It
   // inherits the record, `handles.lock` and `handles.outcome` (both made
-  // inheritable by the caller) and a handle to this process, their values in
-  // its environment, and nothing else: no standard handle. Returns its
+  // inheritable by the caller), the log `handles.log` and a handle to this
+  // process, their values in its environment, and nothing else: no standard
+  // handle. Returns its
   // process handle; invalid when it did not start, or when a handle could
   // not be put on its list of inherited handles.
   UniqueHandle Start(const std::wstring& parameters, const HandoverHandles& handles);
@@ -65,5 +66,14 @@ std::wstring ProtectedFolderSecurity();
 
 // Removes from `temp_folder` the folders that earlier runs made (their exact
 // name, holding nothing but one g_uninstall_<digits>.exe and maybe the
-// hand-over record) whose copy is not running. Nothing else is touched.
+// hand-over record) whose copy is not running. Nothing else is touched. It
+// looks at a bounded number of entries named g_uninstall_*, and no failure
+// (out of memory included) leaves it.
 void SweepEarlierCopies(const std::wstring& temp_folder);
+
+// Where the copy is made: `temp_folder` (ending in "\") when it really lies
+// on a local fixed disk; when it lies elsewhere (a network share, a remote or
+// removable drive), the system's own temporary folder (<Windows
+// folder>\Temp\, which ordinary users can neither list nor rename) when that
+// does. "" when `temp_folder` cannot be opened or told, or neither is local.
+std::wstring LocalCopyFolder(const std::wstring& temp_folder);

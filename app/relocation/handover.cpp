@@ -118,9 +118,15 @@ bool DecodeHandover(const std::string& bytes, HandoverRecord& record) {
   return reader.Number(size, 4) && size == bytes.size() && reader.AtEnd();
 }
 
+bool EncodeAcceptedHandover(const HandoverRecord& record, std::string& bytes) {
+  bytes = EncodeHandover(record);
+  HandoverRecord taken;
+  return DecodeHandover(bytes, taken);
+}
+
 std::wstring EncodeHandoverHandles(const HandoverHandles& handles) {
-  return FormatWide(L"%llx %llx %llx %llx", HandleValue(handles.record), HandleValue(handles.lock),
-                    HandleValue(handles.outcome), HandleValue(handles.first));
+  return FormatWide(L"%llx %llx %llx %llx %llx", HandleValue(handles.record), HandleValue(handles.lock),
+                    HandleValue(handles.outcome), HandleValue(handles.first), HandleValue(handles.log));
 }
 
 HandoverHandles TakeHandoverHandles() {
@@ -128,9 +134,10 @@ HandoverHandles TakeHandoverHandles() {
   wchar_t text[128] = {};
   const DWORD length = ::GetEnvironmentVariableW(kHandoverVariable, text, 128);
   (void)::SetEnvironmentVariableW(kHandoverVariable, nullptr);
-  unsigned long long values[4] = {};
+  unsigned long long values[5] = {};
   if (length == 0 || length >= 128 ||
-      swscanf(text, L"%llx %llx %llx %llx", &values[0], &values[1], &values[2], &values[3]) != 4)
+      swscanf(text, L"%llx %llx %llx %llx %llx", &values[0], &values[1], &values[2], &values[3],
+              &values[4]) != 5)
     return handles;
   const auto as_handle = [](unsigned long long value) {
     return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
@@ -139,6 +146,10 @@ HandoverHandles TakeHandoverHandles() {
   handles.lock = as_handle(values[1]);
   handles.outcome = KeepIf(as_handle(values[2]), values[2] && ::GetFileType(as_handle(values[2])) == FILE_TYPE_PIPE);
   handles.first = KeepIf(as_handle(values[3]), values[3] && ::GetProcessId(as_handle(values[3])) != 0);
+  const DWORD log_attributes = values[4] ? EntryAttributes(as_handle(values[4])) : INVALID_FILE_ATTRIBUTES;
+  handles.log = KeepIf(as_handle(values[4]), log_attributes != INVALID_FILE_ATTRIBUTES &&
+                                                 !(log_attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                                 ::GetFileType(as_handle(values[4])) == FILE_TYPE_DISK);
   return handles;
 }
 

@@ -2,7 +2,7 @@
 // What the relocation hands the copy it starts: a record, written into the
 // copy's own folder that only administrators can write, and handles the
 // copy inherits (the record, the uninstall lock, the way back to the first
-// process). An ordinary user cannot change either: a process started by the
+// process, the run's log). An ordinary user cannot change either: a process started by the
 // user has no inherited handles, whatever its environment says.
 
 #include <windows.h>
@@ -21,9 +21,15 @@ struct HandoverRecord {
 
 // The record as bytes, and back. Decoding fails for anything that is not a
 // record of this program: wrong size, wrong form, a key that is not one of
-// the game's four.
+// the game's four, more than its bounds (four entries, 4,096 values an
+// entry, texts of 32,767 characters, 8 MiB in all).
 std::string EncodeHandover(const HandoverRecord& record);
 bool DecodeHandover(const std::string& bytes, HandoverRecord& record);
+
+// The record as bytes in `bytes` when the copy will take it, judged by the
+// copy's own judge (DecodeHandover); false for one it would refuse, which
+// must stop the relocation before anything is deleted.
+bool EncodeAcceptedHandover(const HandoverRecord& record, std::string& bytes);
 
 // The handles of a hand-over; null where there is none.
 struct HandoverHandles {
@@ -31,6 +37,7 @@ struct HandoverHandles {
   HANDLE lock = nullptr;     // the uninstall lock
   HANDLE outcome = nullptr;  // quiet runs: a pipe to the first process
   HANDLE first = nullptr;    // the first process, to wait for its end
+  HANDLE log = nullptr;      // the run's log, opened to append
 };
 
 // The environment variable that carries the handles' values to the copy.
@@ -39,7 +46,7 @@ std::wstring EncodeHandoverHandles(const HandoverHandles& handles);
 
 // Reads the handles this process was handed and removes the variable. Each
 // is kept only when it is of the right kind (a disk file, a pipe, a
-// process); the lock is checked by its owner.
+// process, a disk file that is no folder); the lock is checked by its owner.
 HandoverHandles TakeHandoverHandles();
 
 // Reads the record through the inherited handle; false when there is none

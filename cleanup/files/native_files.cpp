@@ -19,6 +19,7 @@ constexpr int kFileBasicInformation = 4;
 constexpr int kFileDispositionInformation = 13;
 constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
 constexpr LONG kStatusNoMoreFiles = static_cast<LONG>(0x80000006);
+constexpr LONG kStatusNoSuchFile = static_cast<LONG>(0xC000000F);  // nothing matches the mask
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 constexpr int kObjectNameInformation = 1;
 
@@ -137,7 +138,8 @@ UniqueFileHandle OpenBelow(HANDLE parent, const std::wstring& name, ACCESS_MASK 
 
 }  // namespace
 
-bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
+bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t most,
+                           std::vector<FolderEntry>& entries) {
   entries.clear();
   const NativeCalls& nt = Native();
   if (nt.query_directory == nullptr || ListingRefusedForTests(folder)) return false;
@@ -153,12 +155,17 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
   // folder of 20,000 files takes a few dozen calls.
   constexpr ULONG kBufferSize = 64 * 1024;
   std::unique_ptr<ULONGLONG[]> buffer(new ULONGLONG[kBufferSize / sizeof(ULONGLONG)]);
+  UNICODE_STRING mask = {static_cast<USHORT>(pattern.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(pattern.size() * sizeof(wchar_t)),
+                        const_cast<PWSTR>(pattern.c_str())};
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IO_STATUS_BLOCK io = {};
+    // The mask counts on the first call only.
     const LONG status = nt.query_directory(listing.get(), nullptr, nullptr, nullptr, &io,
                                            buffer.get(), kBufferSize, kFileDirectoryInformation,
-                                           /*ReturnSingleEntry=*/FALSE, nullptr, restart);
-    if (status == kStatusNoMoreFiles) return true;
+                                           /*ReturnSingleEntry=*/FALSE,
+                                           restart && !pattern.empty() ? &mask : nullptr, restart);
+    if (status == kStatusNoMoreFiles || (restart && status == kStatusNoSuchFile)) return true;
     if (status < 0) return false;
     const BYTE* at = reinterpret_cast<const BYTE*>(buffer.get());
     for (;;) {
@@ -167,10 +174,15 @@ bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
       entry.name.assign(info->name, info->name_length / sizeof(WCHAR));
       entry.folder = (info->attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
+      if (entries.size() >= most) return true;
       if (info->next_entry_offset == 0) break;
       at += info->next_entry_offset;
     }
   }
+}
+
+bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
+  return ListSomeFolderEntries(folder, L"", static_cast<size_t>(-1), entries);
 }
 
 UniqueFileHandle CreateChild(HANDLE parent, const std::wstring& name, EntryKind kind,

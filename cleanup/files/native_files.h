@@ -28,6 +28,11 @@ enum class EntryKind { kFile, kFolder };
 // cannot be listed.
 bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries);
 
+// The same for at most `most` entries whose names match `pattern` (the
+// system's wildcards, "x_*"): what a look that must stay bounded sees.
+bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t most,
+                           std::vector<FolderEntry>& entries);
+
 // Opens the entry `name` of the open folder `parent` for deletion, and a
 // folder for listing too, without following a link at `name` where the
 // system allows it. A folder is opened without delete sharing, so that on

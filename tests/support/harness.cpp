@@ -4,8 +4,10 @@
 #include <json/reader.h>
 #include <shlobj.h>
 
+#include <cwctype>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "common/text.h"
 
@@ -52,6 +54,33 @@ BOOL CALLBACK FindBox(HWND window, LPARAM context) {
     return TRUE;
   search->second = window;
   return FALSE;
+}
+
+// Tells Wine's mount manager that the drive `letter`, mapped by the service
+// to a folder of its own, is a network drive (its own request to it).
+bool MakeRemote(wchar_t letter) {
+  struct UnixDrive {  // Wine's mountmgr_unix_drive
+    ULONG size, type, fs_type;
+    DWORD serial;
+    ULONGLONG unix_dev;
+    WCHAR letter;
+    USHORT mount_point_offset, device_offset, label_offset;
+  };
+  const std::string c_drive = UnixPath(L"C:\\windows");
+  const std::string folder = c_drive.substr(0, c_drive.find("/dosdevices/")) + "/drive_" +
+                             static_cast<char>(std::towlower(letter));
+  std::vector<char> request(sizeof(UnixDrive) + folder.size() + 1, '\0');
+  auto* drive = reinterpret_cast<UnixDrive*>(request.data());
+  drive->size = static_cast<ULONG>(request.size());
+  drive->type = DRIVE_REMOTE;
+  drive->letter = static_cast<WCHAR>(std::towlower(letter));
+  drive->mount_point_offset = sizeof(UnixDrive);
+  folder.copy(request.data() + sizeof(UnixDrive), folder.size());
+  const UniqueFileHandle manager(::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  DWORD returned = 0;
+  return manager && ::DeviceIoControl(manager.get(), CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS),
+                                      request.data(), drive->size, nullptr, 0, &returned, nullptr);
 }
 
 }  // namespace
@@ -126,8 +155,9 @@ void RemoveTree(const std::wstring& path) {
 bool Swap(const std::wstring& folder, const std::wstring& target) {
   return Ask("swap", UnixPath(folder), UnixPath(target));
 }
-bool MapDrive(wchar_t letter, const std::wstring& target) {
+bool MapDrive(wchar_t letter, const std::wstring& target, bool remote) {
   if (!Ask("drive", std::string(1, static_cast<char>(letter)), target.empty() ? "" : UnixPath(target))) return false;
+  if (remote && (!target.empty() || !MakeRemote(letter))) return false;
   // Until Wine's mount manager knows the new drive, the system tells where
   // its folders are only as Unix paths (\\?\unix\...).
   const std::wstring root = std::wstring(1, letter) + L":\\";

@@ -31,7 +31,8 @@ void RemoveTree(const std::wstring& path);
 bool Swap(const std::wstring& folder, const std::wstring& target);
 // "" maps the drive to an empty folder of its own, which no other drive
 // reaches: Wine tells a folder reached through two drives as on two volumes.
-bool MapDrive(wchar_t letter, const std::wstring& target = L"");
+// `remote` (with "" only): the system calls it a network drive.
+bool MapDrive(wchar_t letter, const std::wstring& target = L"", bool remote = false);
 bool Link(const std::wstring& link, const std::wstring& target);
 // A real shortcut to `target`, saved through the shell's link object.
 void MakeShortcut(const std::wstring& path, const std::wstring& target);
