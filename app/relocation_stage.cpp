@@ -45,14 +45,12 @@ void PauseForTests(const wchar_t* stage) {
   if (go) (void)::WaitForSingleObject(go.get(), 60000);
 }
 
-// The copy's word on the outcome, through the pipe; 1603 when it ended
-// without one.
-int AwaitOutcome(HANDLE pipe) {
-  int code = 0;
+// Waits for the copy's word on the outcome, through the pipe whose only
+// writer the copy holds: the read ends with the word or with the copy's end,
+// whichever comes first. False when the copy ended without a word.
+bool AwaitWord(HANDLE pipe, int& code) {
   DWORD read = 0;
-  if (!::ReadFile(pipe, &code, sizeof(code), &read, nullptr) || read != sizeof(code))
-    return kExitNotRemoved;
-  return code;
+  return ::ReadFile(pipe, &code, sizeof(code), &read, nullptr) && read == sizeof(code);
 }
 
 }  // namespace
@@ -112,16 +110,15 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   registration.DeleteAll();
   LogLine(L"registration entries removed: %u", static_cast<unsigned>(record.entries.size()));
 
-  // A quiet run's caller waits for the outcome: the copy sends it back.
+  // This process waits for the copy's word in every run, so that the
+  // registration is written back when the copy ends without one.
   UniqueHandle outcome_read, outcome_write;
-  if (options.quiet) {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    if (!::CreatePipe(outcome_read.put(), outcome_write.put(), &inherit, 0) ||
-        !::SetHandleInformation(outcome_read.get(), HANDLE_FLAG_INHERIT, 0)) {
-      (void)RestoreRecordedEntries(record.entries);
-      copy.Discard();
-      return fail(L"the copy could not be started: the registration was written back");
-    }
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  if (!::CreatePipe(outcome_read.put(), outcome_write.put(), &inherit, 0) ||
+      !::SetHandleInformation(outcome_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+    (void)RestoreRecordedEntries(record.entries);
+    copy.Discard();
+    return fail(L"the copy could not be started: the registration was written back");
   }
   // The copy opens the installation folder to remove it: not held from
   // here, not even as the working folder of a first process that waits.
@@ -138,9 +135,17 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
     return fail(L"the copy could not be started: the registration was written back");
   }
   LogLine(L"started the copy %s", copy.path().c_str());
-  if (!options.quiet) return false;
   outcome_write.reset();  // the copy holds the only writer now
-  exit_code = AwaitOutcome(outcome_read.get());
+  // The copy opens this program's file for deletion, sharing nothing, before
+  // its word: nothing inside the installation is held from here.
+  image.reset();
+  int word = kExitNotRemoved;
+  if (!AwaitWord(outcome_read.get(), word)) {
+    const bool listed = RestoreRecordedEntries(record.entries);
+    LogLine(L"the copy ended without a word: registration written back: %s", listed ? L"listed" : L"not listed");
+    word = kExitNotRemoved;
+  }
+  exit_code = options.quiet ? word : 0;
   LogLine(L"exit code %d", exit_code);
   return false;
 }

@@ -1,7 +1,9 @@
 // The second run of the uninstaller: the copy in the temporary folder, which
 // holds no file inside the installation folder and so can remove all of it.
-// It holds the installation folder from its first moment: what is removed
-// after the question is what was judged before it.
+// It holds the installation folder and the folders beside it from its first
+// moment: what is removed after the question is what was judged before it.
+// It decides the outcome before it tells the first process: what has to go
+// after that process ends is held for deletion first, or nothing more goes.
 
 #include <windows.h>
 
@@ -24,8 +26,8 @@ namespace {
 // Language of the boxes' buttons: English (Caribbean), which every system
 // with English labels has.
 constexpr WORD kBoxLanguage = 0x2409;
-// How long the copy waits for the first process to end before removing the
-// uninstaller it runs from.
+// How long the copy waits for the first process, which ends once it has the
+// word, before removing the uninstaller it runs from.
 constexpr DWORD kFirstProcessWaitMs = 60000;
 
 // One run of the removal stage: what it was handed and what it holds.
@@ -48,7 +50,7 @@ class Removal {
     const bool listed = recorded_ ? RestoreRecordedEntries(record_.entries) : RestoreRegistrationKeys();
     LogLine(L"registration written back: %s", listed ? L"listed" : L"not listed");
   }
-  // Tells a waiting first process the outcome, once.
+  // Tells the waiting first process the outcome, once.
   void SendOutcome(int code) {
     if (handles_.outcome == nullptr) return;
     DWORD written = 0;
@@ -67,27 +69,29 @@ class Removal {
   HandoverHandles handles_;
   HandoverRecord record_;
   bool recorded_ = false;
-  FolderForRemoval installation_;
+  InstallationRemoval removal_;
   UninstallLock lock_;
   std::wstring caption_;
 };
 
-// Holds the installation folder and its lock. False when another uninstall
-// of it is in progress.
+// Holds the installation folder, its lock and the folders beside it. False
+// when another uninstall of it is in progress.
 bool Removal::Hold() {
-  installation_ = HoldFolderForRemoval(GameProfile.install_dir, FileIdentity());
-  const FileIdentity identity = IdentityOf(installation_.handle());
-  if (installation_ && recorded_ && identity != record_.installation) {
+  FolderForRemoval installation = HoldFolderForRemoval(GameProfile.install_dir, FileIdentity());
+  const FileIdentity identity = IdentityOf(installation.handle());
+  if (installation && recorded_ && identity != record_.installation) {
     LogLine(L"refused: %s is not the folder the uninstaller was started from",
             GameProfile.install_dir.c_str());
-    installation_ = FolderForRemoval();
+    installation = FolderForRemoval();
   }
-  if (!installation_) return true;
+  if (!installation) return true;
   // Passed on by the relocation, or taken now by a removal started directly;
   // held to the end either way.
-  lock_ = UninstallLock(handles_.lock, installation_.handle());
-  if (lock_.state() != LockState::kHeld) lock_ = UninstallLock(installation_.handle(), /*inheritable=*/false);
-  return lock_.state() == LockState::kHeld;
+  lock_ = UninstallLock(handles_.lock, installation.handle());
+  if (lock_.state() != LockState::kHeld) lock_ = UninstallLock(installation.handle(), /*inheritable=*/false);
+  if (lock_.state() != LockState::kHeld) return false;
+  removal_ = InstallationRemoval(std::move(installation));
+  return true;
 }
 
 int Removal::Run() {
@@ -112,9 +116,9 @@ int Removal::Run() {
   // the user is still asked, but nothing is removed and the user is told so.
   // A folder that cannot be held is not removed; its descriptor still names
   // the game to the user.
-  const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
+  const HANDLE held = removal_.installation();
   const bool descriptor_read =
-      held ? LoadGameProfileIn(installation_.handle()) : LoadGameProfile(GameProfile.install_dir);
+      held ? LoadGameProfileIn(held) : LoadGameProfile(GameProfile.install_dir);
   (void)TelemetryClient::Report(kStartEvent);
 
   const wchar_t* game = GameProfile.game_name.c_str();
@@ -155,23 +159,21 @@ int Removal::Remove(const std::wstring& game) {
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
-  // Held to list until now; the game, ended now, may have had its working
-  // folder there. The same folder, opened again, to delete it.
-  installation_ = ReopenFolderForRemoval(installation_, GameProfile.install_dir,
-                                         IdentityOf(installation_.handle()));
-  const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
-  InstallationRemoval removal(std::move(installation_),
-                              recorded_ ? record_.uninstaller : UninstallerFileName());
-  bool complete = held && removal.RemoveAllButUninstaller();
+  const bool held = removal_.installation() != nullptr;
+  bool complete =
+      held && removal_.RemoveAllButUninstaller(recorded_ ? record_.uninstaller : UninstallerFileName());
   LogLine(L"removal of all but the uninstaller: %s", complete ? L"done" : L"incomplete");
+  // Decided before it is told: once nobody else can hold what is left, the
+  // game goes; otherwise nothing more goes and it stays registered.
+  complete = complete && removal_.HoldRemainder();
   if (complete) {
+    LogLine(L"the uninstaller, the descriptor and their folders: held for deletion");
     // The first process runs from the uninstaller: it goes once that ends.
     SendOutcome(kExitRemoved);
     if (handles_.first) (void)::WaitForSingleObject(handles_.first, kFirstProcessWaitMs);
-    complete = removal.RemoveUninstaller();
-    LogLine(L"removal of the uninstaller and its folders: %s", complete ? L"done" : L"incomplete");
-  }
-  if (complete) {
+    // Told: whatever this step leaves, the game is not registered again.
+    const bool gone = removal_.RemoveRemainder();
+    LogLine(L"removal of the uninstaller and its folders: %s", gone ? L"done" : L"incomplete");
     (void)TelemetryClient::Report(kSuccessEvent);
     Tell(FormatWide(L"%s was successfully removed from your computer.", game.c_str()),
          MB_OK | MB_ICONINFORMATION);

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "cleanup/files/path_operations.h"
 #include "cleanup/platform_data.h"
 #include "cleanup/files/tree_removal.h"
@@ -192,4 +195,82 @@ TEST(Installation, PlatformDataFolderIsComposedOnceAndCreatedOnlyAsPlainFolders)
     EXPECT_EQ(DirectoryExists(base + L"Brimlake\\app"), c.made);
     EXPECT_FALSE(test::Exists(base + L"elsewhere\\app"));
   }
+}
+
+// What the removal acts on is held from before the question: the
+// installation folder and, above it, the game root and the library. Each row
+// holds them, does something meanwhile, then removes: what is held cannot be
+// renamed; what is no longer where it was held (swapped from the Unix side,
+// as no share mode stands in its way there) leaves everything outside the
+// installation folder; and what is left after the rest went is opened for
+// deletion, sharing nothing, before it is deleted, or nothing more goes.
+TEST(Installation, WhatWasHeldIsWhatGoes) {
+  ASSERT_TRUE(test::MapDrive(L'D'));
+  const std::wstring lib = L"D:\\Games\\Lib\\", app = lib + L"G\\app\\";
+  const std::vector<std::wstring> layout = {app + L"uninstall.exe", app + L"res\\data\\init.dat", app + L"g.exe",
+                                            lib + L"G\\saves\\s1", lib + L"sdk_cache\\7\\c.bin", lib + L"Vendor\\v.bin",
+                                            L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"};
+  const auto moved = [](const std::wstring& path) {  // where a swap puts the folder `path` begins with
+    return [path](const std::wstring& file) { return path + L".moved" + file.substr(path.size()); };
+  };
+  const auto hold = [](const std::wstring& file) {  // another program reads it, sharing reading only
+    return UniqueFileHandle(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  };
+  const struct {
+    const char* what;
+    std::function<UniqueFileHandle()> meanwhile;
+    bool complete;
+    std::vector<std::wstring> kept;  // where they are after the move, if any; the rest of the layout goes
+  } cases[] = {
+      {"nothing happens", [] { return UniqueFileHandle(); }, true, {lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"the installation, the game root and the library cannot be renamed",
+       [&] {
+         for (const std::wstring& folder : {app.substr(0, app.size() - 1), lib + L"G", lib.substr(0, lib.size() - 1)})
+           EXPECT_FALSE(::MoveFileW(folder.c_str(), (folder + L"2").c_str())) << WideToUtf8(folder);
+         return UniqueFileHandle();
+       },
+       true, {lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"the installation folder swapped for a link to another program's folder",
+       [&] { EXPECT_TRUE(test::Swap(app.substr(0, app.size() - 1), lib + L"Vendor")); return UniqueFileHandle(); }, false,
+       {moved(app.substr(0, app.size() - 1))(app + L"uninstall.exe"), moved(app.substr(0, app.size() - 1))(app + L"g.exe"),
+        lib + L"G\\saves\\s1", lib + L"sdk_cache\\7\\c.bin", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"the game root swapped for a link to another program's folder",
+       [&] { EXPECT_TRUE(test::Swap(lib + L"G", lib + L"Vendor")); return UniqueFileHandle(); }, false,
+       {moved(lib + L"G")(lib + L"G\\saves\\s1"), moved(lib + L"G")(app + L"g.exe"), lib + L"sdk_cache\\7\\c.bin", lib + L"Vendor\\v.bin",
+        L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"the library swapped for a link to another library",
+       [&] { EXPECT_TRUE(test::Swap(lib.substr(0, lib.size() - 1), L"D:\\Games\\Else")); return UniqueFileHandle(); }, false,
+       {moved(L"D:\\Games\\Lib")(lib + L"sdk_cache\\7\\c.bin"), moved(L"D:\\Games\\Lib")(lib + L"G\\saves\\s1"),
+        moved(L"D:\\Games\\Lib")(lib + L"Vendor\\v.bin"), L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      // Wine lets a folder above held folders be renamed; the held ones
+      // keep their old names there, so even the installation stays.
+      {"the folder above the library renamed",
+       [] { EXPECT_TRUE(::MoveFileW(L"D:\\Games", L"D:\\Games.moved")); return UniqueFileHandle(); }, false,
+       {L"D:\\Games.moved\\Lib\\sdk_cache\\7\\c.bin", L"D:\\Games.moved\\Lib\\G\\saves\\s1", L"D:\\Games.moved\\Lib\\Vendor\\v.bin"}},
+      {"the uninstaller held by another program", [&] { return hold(app + L"uninstall.exe"); }, false,
+       {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"the descriptor held by another program", [&] { return hold(app + L"res\\data\\init.dat"); }, false,
+       {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      {"a read-only uninstaller",
+       [&] { ::SetFileAttributesW((app + L"uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY); return UniqueFileHandle(); }, false,
+       {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const wchar_t* top : {L"D:\\Games", L"D:\\Games.moved"}) test::RemoveTree(top);
+    for (const std::wstring& file : layout) test::Write(file);
+    GameProfile = {};
+    GameProfile.install_dir = app;
+    GameProfile.cache_name = L"sdk_cache";
+    GameProfile.branch_id = L"7";
+    InstallationRemoval removal(HoldFolderForRemoval(app, FileIdentity()));
+    const UniqueFileHandle other = c.meanwhile();
+    EXPECT_EQ(removal.RemoveAllButUninstaller(L"uninstall.exe") && removal.HoldRemainder() && removal.RemoveRemainder(),
+              c.complete);
+    for (const std::wstring& file : c.kept) EXPECT_TRUE(test::Exists(file)) << WideToUtf8(file);
+    for (const std::wstring& file : layout)
+      if (std::find(c.kept.begin(), c.kept.end(), file) == c.kept.end()) EXPECT_FALSE(test::Exists(file)) << WideToUtf8(file);
+    if (c.complete) EXPECT_FALSE(test::Exists(lib + L"G")) << "the game root went";
+  }
+  for (const wchar_t* top : {L"D:\\Games", L"D:\\Games.moved"}) test::RemoveTree(top);
 }

@@ -62,7 +62,8 @@ struct Game {
   std::vector<std::wstring> survivors{L"Lib\\keep", L"Lib\\sdk_cache\\8\\other", L"Lib\\Other\\app\\res\\data\\init.dat",
                                       L"outside.lnk", L"temp\\notes.txt", L"temp\\g_uninstall_9\\g_uninstall_9.exe",
                                       OldCopy(L'4') + L"g_uninstall_8.exe", OldCopy(L'4') + L"also.txt", L"Elsewhere\\7\\keep",
-                                      L"Elsewhere\\8\\other", L"Lib\\Other\\app\\other.dat", L"Lib\\Other\\launcher.cfg"};
+                                      L"Elsewhere\\8\\other", L"Lib\\Other\\app\\other.dat", L"Lib\\Other\\launcher.cfg",
+                                      L"Lib\\Vendor\\data.bin"};  // a folder users may add folders to
   // The game's entries: the machine's, and the user's when a row adds them.
   std::vector<std::pair<HKEY, std::wstring>> keys{{HKEY_LOCAL_MACHINE, uninstall_key}, {HKEY_LOCAL_MACHINE, app_paths_key}};
   std::wstring installed;  // the installer's entries, byte for byte
@@ -208,19 +209,28 @@ BOOL CALLBACK NoteShownWindow(HWND window, LPARAM context) {
   return TRUE;
 }
 
-// Runs `command_line` from `folder`; checks that its first process shows no
-// window unless it is the removal stage itself; answers the question with
-// `confirm`, calling `meanwhile` while it is up, and a closing box, if any,
-// with OK: the boxes' texts, or a note of a window or an exit code other than
-// 0. Without a question: "exit <code>" of the first process.
+// Runs `command_line` from `folder`; checks that its first process, which
+// waits for the copy's word, shows no window unless it is the removal stage
+// itself; answers the question with `confirm`, calling `meanwhile` while it
+// is up, and a closing box, if any, with OK: the boxes' texts, or a note of a
+// window or an exit code other than 0. Without a question: "exit <code>" of
+// the first process.
 Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, Answer confirm, const std::wstring& caption,
                  const std::function<void()>& meanwhile = nullptr) {
   const test::Process first = test::Start(command_line, folder);
+  const bool direct = command_line.find(L"action=uninstall") != std::wstring::npos;
   std::pair<DWORD, bool> windows{first.id, false};
-  while (command_line.find(L"action=uninstall") == std::wstring::npos && first.Wait(1) == ~0u)
-    ::EnumWindows(NoteShownWindow, reinterpret_cast<LPARAM>(&windows));
-  if (confirm == Answer::kNone) return {L"exit " + std::to_wstring(first.Wait(120000))};
-  test::Box question = test::AnswerBox(caption, confirm, 60000, meanwhile);
+  const auto note_windows = [&] {
+    if (!direct) ::EnumWindows(NoteShownWindow, reinterpret_cast<LPARAM>(&windows));
+  };
+  if (confirm == Answer::kNone) {
+    while (first.Wait(1) == ~0u) note_windows();
+    return {windows.second ? L"a window" : L"exit " + std::to_wstring(first.Wait(120000))};
+  }
+  test::Box question = test::AnswerBox(caption, confirm, 60000, [&] {
+    note_windows();
+    if (meanwhile) meanwhile();
+  });
   const test::Box closing = test::AnswerBox(caption, Answer::kOk, confirm == Answer::kOk ? 60000 : 2000);
   test::Process copy;
   copy.handle = std::move(question.process);
@@ -231,12 +241,13 @@ Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, A
   return clean ? boxes : Texts{L"a window or an exit code other than 0"};
 }
 
-// Another program that holds `file` open, sharing nothing, until it ends.
-test::Process HoldOpen(const std::wstring& file) {
+// Another program that holds `file` open to read, sharing nothing or, with
+// `share` "read", reading only, until it ends.
+test::Process HoldOpen(const std::wstring& file, const std::wstring& share = L"") {
   test::SetEnv({{L"HELPER", L"hold"}});
-  test::Process holder = test::Start(L"\"" + test::ProgramFolder() + L"helper.exe\" \"" + file + L"\"");
+  test::Process holder = test::Start(L"\"" + test::ProgramFolder() + L"helper.exe\" \"" + file + L"\" " + share);
   test::SetEnv({{L"HELPER", L""}});
-  for (int i = 0; i < 500 && UniqueFileHandle(::CreateFileW(file.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr)); ++i)
+  for (int i = 0; i < 500 && UniqueFileHandle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)); ++i)
     ::Sleep(10);  // until it holds the file
   return holder;
 }
@@ -289,6 +300,19 @@ TEST(Program, AsAUserLivesIt) {
   const auto links_the_game_root = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\G", g.base + L"Lib\\Other")); };
   const auto links_the_cache = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\sdk_cache", g.base + L"Elsewhere")); };
   const auto makes_it_again = [](const Game& g) { test::WriteKey(HKEY_LOCAL_MACHINE, g.uninstall_key, kMadeAgain); };
+  const auto moves_the_installation = [](const Game& g) {  // renamed, or moved into another program's folder
+    const std::wstring app = g.app.substr(0, g.app.size() - 1);
+    EXPECT_FALSE(::MoveFileW(app.c_str(), (g.base + L"Lib\\Vendor\\app").c_str()));
+    EXPECT_FALSE(::MoveFileW(app.c_str(), (g.base + L"Lib\\G\\moved").c_str()));
+  };
+  const auto ends_the_copy = [](const Game& g) {  // with exit code 0, which RunProgram expects of it
+    const std::vector<std::wstring> launches = g.Launches();
+    ASSERT_EQ(launches.size(), 2u);
+    const UniqueHandle copy(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(launches[1])));
+    EXPECT_TRUE(copy && ::TerminateProcess(copy.get(), 0));
+    ::WaitForSingleObject(copy.get(), 30000);
+  };
+  const std::map<std::wstring, std::wstring> kNoTemp = {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}};
   const Texts kExit0 = {L"exit 0"};
   const struct {
     const char* what;
@@ -333,20 +357,30 @@ TEST(Program, AsAUserLivesIt) {
        {kQuestion, kIncomplete}, {}, "6", "as installed"},
       {"odd options relocate", {}, "", L"", L"/verbose --path=x -x /action=Uninstall /suppressmsgboxes \"/path=" + std::wstring(5000, L'p') + L"\"",
        {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
-      {"no temporary folder: nothing changes", {}, "", L"", L"", {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}},
-       false, Answer::kNone, kExit0, {}, "6", "as installed"},
+      {"no temporary folder: nothing changes", {}, "", L"", L"", kNoTemp, false, Answer::kNone, kExit0, {}, "6", "as installed"},
+      {"quiet, no temporary folder: 1603", {}, "", L"", L"/quiet", kNoTemp, false, Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
       {"a copy that cannot start: registered again", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
        Answer::kNone, kExit0, {}, "6", "as installed"},
+      {"quiet, a copy that cannot start: 1603", {}, "", L"", L"/quiet", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
+       Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
       {"a record that cannot be written: nothing changes", {}, "", L"", L"", {{L"UNINSTALL_TEST_RECORD_FAILS", L"1"}}, false,
        Answer::kNone, kExit0, {}, "6", "as installed"},
+      {"quiet, a record that cannot be written: 1603", {}, "", L"", L"/quiet", {{L"UNINSTALL_TEST_RECORD_FAILS", L"1"}}, false,
+       Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
       {"a second start while the first asks changes nothing", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", second_starts, L"", 2},
       {"a second removal while one started directly asks", {}, "", L"", direct + L"/path=\"<app>\"", {}, false, Answer::kCancel,
        {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed", second_removal, L"", 1},
       {"a descriptor edited while the question is up", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", edits_descriptor},
+      {"the installation folder renamed or moved while the question is up: it stays where it was held", {}, "", L"", L"",
+       {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none", moves_the_installation},
+      // What the game root's name leads to now is not the game's: nothing outside the installation goes (under
+      // Wine, which keeps the held folders' old names, not the installation folder's files either).
       {"the game root swapped for a link while the question is up", {}, "", L"", L"", {}, false, Answer::kOk,
-       {kQuestion, kIncomplete}, {"start", "incomplete_removal"}, "1|2", "as installed", links_the_game_root},
+       {kQuestion, kIncomplete}, {"start", "incomplete_removal"}, "4", "as installed", links_the_game_root},
+      {"the copy ended from outside at the question: the first process writes the entries back", {}, "", L"", L"", {},
+       false, Answer::kCancel, {kQuestion}, {"start"}, "6", "as installed", ends_the_copy},
       {"the shared cache swapped for a link while the question is up", {}, "", L"", L"", {}, false, Answer::kOk,
        {kQuestion, kDone}, {"start", "success"}, "0", "none", links_the_cache},
       {"quiet: no box, removed when the exit code comes", {}, "", L"", L"/quiet", {}, true, Answer::kNone, kExit0,
@@ -355,8 +389,6 @@ TEST(Program, AsAUserLivesIt) {
        {"start", "success"}, "0", "none"},
       {"quiet, a file held open: 1603", {}, "", L"", L"/VERYSILENT", {}, false, Answer::kNone, {L"exit 1603"},
        {"start", "incomplete_removal"}, "2", "as installed", nullptr, L"data\\level.map"},
-      {"quiet, no temporary folder: 1603", {}, "", L"", L"/quiet", {{L"TEMP", L"C:\\missing\\"}, {L"TMP", L"C:\\missing\\"}},
-       false, Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
       {"all four entries: recorded whole, written back exactly", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.AddUserEntries(); }},
       {"an entry of 4,096 values, the record's bound: recorded whole", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
@@ -454,41 +486,59 @@ TEST(Program, AsAUserLivesIt) {
 }
 
 // A file in use stops the removal before the uninstaller and the descriptor
-// go: the entry written back names a working uninstaller, and a second run
-// finishes the job.
+// go, and before the outcome is told: the entry written back names a working
+// uninstaller, and a second run, once the file is let go, finishes the job.
+// The uninstaller and the descriptor themselves are held by the copy before
+// its word: when another program holds either, the caller hears 1603.
 TEST(Program, AFileInUseLeavesAWorkingUninstaller) {
-  const Game game({}, "");
-  const std::wstring uninstaller = L"\"" + game.app + L"uninstall.exe\"";
-  test::Process holder = HoldOpen(game.app + L"data\\level.map");
-  EXPECT_EQ(RunProgram(uninstaller, game.app, Answer::kOk, L"Demo Quest Unistall"), (Texts{kQuestion, kIncomplete}));
-  EXPECT_EQ(game.Registration(), "as installed");
-  EXPECT_TRUE(Exists(game.app + L"uninstall.exe") && Exists(game.app + L"res\\data\\init.dat"));
-  ::TerminateProcess(holder.handle.get(), 0);
-  holder.Wait();
-  EXPECT_EQ(RunProgram(uninstaller, game.app, Answer::kOk, L"Demo Quest Unistall"), (Texts{kQuestion, kDone}));
-  EXPECT_EQ(game.Left(), "0");
-  EXPECT_EQ(game.Registration(), "none");
-  EXPECT_EQ(game.Reports(), (Strings{"start", "incomplete_removal", "start", "success"}));
-}
-
-// A caller that reads the uninstaller's output to its end (a script, a
-// deployment agent) is done when the first process ends, not when the copy
-// does: the copy inherits no standard handle. Interactive: the question is
-// still up then; quiet: the copy, which reports to a trickling collector
-// after its word, is still running then.
-TEST(Program, ACallerReadingTheOutputIsDoneWhenTheFirstProcessEnds) {
   const struct {
     const char* what;
-    std::wstring arguments;
-    std::string registration;
+    std::wstring held, share, arguments;
+    Texts first_run;
   } cases[] = {
-      {"interactive", L"", "as installed"},
-      {"quiet", L"/quiet", "none"},
+      {"a game file, sharing nothing", L"data\\level.map", L"", L"", {kQuestion, kIncomplete}},
+      {"the descriptor, sharing reading", L"res\\data\\init.dat", L"read", L"/quiet", {L"exit 1603"}},
+      {"the uninstaller, sharing reading", L"uninstall.exe", L"read", L"/quiet", {L"exit 1603"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Game game({}, "");
-    test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}});
+    const std::wstring uninstaller = L"\"" + game.app + L"uninstall.exe\" " + c.arguments, caption = L"Demo Quest Unistall";
+    const Answer answer = c.arguments.empty() ? Answer::kOk : Answer::kNone;
+    test::Process holder = HoldOpen(game.app + c.held, c.share);
+    EXPECT_EQ(RunProgram(uninstaller, game.app, answer, caption), c.first_run);
+    EXPECT_EQ(game.Registration(), "as installed");
+    EXPECT_TRUE(Exists(game.app + L"uninstall.exe") && Exists(game.app + L"res\\data\\init.dat"));
+    ::TerminateProcess(holder.handle.get(), 0);
+    holder.Wait();
+    EXPECT_EQ(RunProgram(uninstaller, game.app, answer, caption), (answer == Answer::kOk ? Texts{kQuestion, kDone} : Texts{L"exit 0"}));
+    const std::vector<std::wstring> launches = game.Launches();
+    ASSERT_EQ(launches.size(), 4u);
+    EXPECT_EQ(AwaitWithoutBoxes(std::stoul(launches[3]), caption), "");  // a quiet copy's last step follows its word
+    EXPECT_EQ(game.Left(), "0");
+    EXPECT_EQ(game.Registration(), "none");
+    EXPECT_EQ(game.Reports(), (Strings{"start", "incomplete_removal", "start", "success"}));
+  }
+}
+
+// A caller that reads the uninstaller's output to its end (a script, a
+// deployment agent) is done when the first process ends, not when the copy
+// does: the copy inherits no standard handle. The first process ends once it
+// has the copy's word: interactive, the copy still shows its last box then;
+// quiet, it still reports, to a trickling collector.
+TEST(Program, ACallerReadingTheOutputIsDoneWhenTheFirstProcessEnds) {
+  const struct {
+    const char* what;
+    std::wstring arguments;
+    const wchar_t* collector;
+  } cases[] = {
+      {"interactive", L"", L"COLLECTOR_PORT"},
+      {"quiet", L"/quiet", L"COLLECTOR_TRICKLE_PORT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Game game({}, "");
+    test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(c.collector)}});
     UniqueHandle read, write;
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     ASSERT_TRUE(::CreatePipe(read.put(), write.put(), &inherit, 0));
@@ -499,25 +549,30 @@ TEST(Program, ACallerReadingTheOutputIsDoneWhenTheFirstProcessEnds) {
     std::pair<HANDLE, HANDLE> ends{read.get(), done.get()};
     const UniqueHandle reader(::CreateThread(nullptr, 0, ReadToEnd, &ends, 0, nullptr));
     // Generous: a copy holding the output would hold it for good.
-    const bool read_through = ::WaitForSingleObject(done.get(), 90000) == WAIT_OBJECT_0;
-    EXPECT_TRUE(read_through);
+    const auto read_through = [&] { return ::WaitForSingleObject(done.get(), 90000) == WAIT_OBJECT_0; };
     UniqueHandle copy;
     if (c.arguments.empty()) {
-      test::Box question = test::AnswerBox(L"Demo Quest Unistall", Answer::kCancel, 60000);
-      EXPECT_TRUE(question.found) << "the question was up";
-      copy = std::move(question.process);
+      EXPECT_TRUE(test::AnswerBox(L"Demo Quest Unistall", Answer::kOk, 60000).found);
+      test::Box last = test::AnswerBox(L"Demo Quest Unistall", Answer::kOk, 60000, [&] {
+        EXPECT_TRUE(read_through()) << "while the last box is up";
+        EXPECT_EQ(first.Wait(0), 0u);
+      });
+      EXPECT_EQ(last.text, kDone);
+      copy = std::move(last.process);
     } else {
+      const bool through = read_through();
+      EXPECT_TRUE(through);
       EXPECT_EQ(first.Wait(0), 0u);
       const std::vector<std::wstring> launches = game.Launches();
       EXPECT_EQ(launches.size(), 2u);
       if (launches.size() == 2)
         copy.reset(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(launches[1])));
       EXPECT_EQ(::WaitForSingleObject(copy.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the copy still ran";
-      if (!read_through && copy) ::TerminateProcess(copy.get(), 1);
+      if (!through && copy) ::TerminateProcess(copy.get(), 1);
     }
     ::WaitForSingleObject(reader.get(), 90000);
     EXPECT_EQ(::WaitForSingleObject(copy.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(game.Registration(), c.registration);
+    EXPECT_EQ(game.Registration(), "none");
     test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_PORT")}});
   }
 }

@@ -213,3 +213,46 @@ TEST(Handover, BoundsHoldTheFourEntriesWhole) {
     if (c.accepted) EXPECT_EQ(EncodeHandover(back), bytes);
   }
 }
+
+// The hand-over's handles: each is taken only when it is a real handle of
+// its kind, the first process only when it is the one that started this
+// process; a pseudo-handle (the current process is -1), a handle of another
+// kind or another process is no hand-over.
+TEST(Handover, HandlesAreTakenOnlyForWhatTheyMustBe) {
+  const std::wstring record_path = test::FreshFolder() + L"record";
+  test::Write(record_path);
+  const UniqueFileHandle record(::CreateFileW(record_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, nullptr)), event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle read, write, self;
+  ASSERT_TRUE(::CreatePipe(read.put(), write.put(), nullptr, 0));
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), self.put(),
+                                PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, 0));
+  const test::Process child = test::Start(L"\"" + test::ProgramFolder() + L"helper.exe\"");
+  const auto value = [](HANDLE handle) { return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)); };
+  const unsigned long long pseudo = ~0ULL, record_value = value(record.get()), mutex_value = value(mutex.get());
+  const unsigned long long pipe_value = value(write.get());
+  // Record, lock, outcome, first process, log; then which of them are taken.
+  const struct {
+    const char* what;
+    unsigned long long values[5];
+    const char* taken;
+  } cases[] = {
+      {"each of its kind", {record_value, mutex_value, pipe_value, 0, record_value}, "rlo-g"},
+      {"the current process's pseudo-handle everywhere", {pseudo, pseudo, pseudo, pseudo, pseudo}, "-----"},
+      {"the thread's and the token's pseudo-handles", {pseudo - 1, pseudo - 3, pseudo - 4, pseudo - 5, pseudo - 1}, "-----"},
+      {"each where another kind belongs", {pipe_value, value(event.get()), record_value, mutex_value, pipe_value}, "-----"},
+      {"this process itself as the first process", {0, 0, 0, value(self.get()), 0}, "-----"},
+      {"a process it started as the first process", {0, 0, 0, value(child.handle.get()), 0}, "-----"},
+      {"values that are no handle's", {record_value + 1, 0x7ffffffcULL, 0x100000000ULL + pipe_value, 2, record_value + 2}, "-----"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::SetEnv({{kHandoverVariable, FormatWide(L"%llx %llx %llx %llx %llx", c.values[0], c.values[1], c.values[2], c.values[3], c.values[4])}});
+    const HandoverHandles handles = TakeHandoverHandles();
+    const std::string taken = {handles.record ? 'r' : '-', handles.lock ? 'l' : '-', handles.outcome ? 'o' : '-',
+                               handles.first ? 'f' : '-', handles.log ? 'g' : '-'};
+    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(test::Env(kHandoverVariable), L"");
+  }
+  ::TerminateProcess(child.handle.get(), 0);
+}

@@ -1,5 +1,7 @@
 #include "app/relocation/handover.h"
 
+#include <winternl.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -60,7 +62,52 @@ class Reader {
 
 uint64_t HandleValue(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle); }
 
-HANDLE KeepIf(HANDLE handle, bool right_kind) { return right_kind ? handle : nullptr; }
+// A handle's value as a real handle of this process can have it: positive, a
+// multiple of 4, far below the pseudo-handles (the current process, thread
+// and token are -1 to -6).
+HANDLE AsRealHandle(unsigned long long value) {
+  if (value == 0 || value % 4 != 0 || value > 0x7ffffffcULL) return nullptr;
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+}
+
+// Whether `handle` is an object of the system's type `type` ("Mutant" for a
+// mutex).
+bool IsObjectOfType(HANDLE handle, const wchar_t* type) {
+  using QueryObjectFn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryObjectFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  constexpr int kObjectTypeInformation = 2;
+  // The type's name comes first, its text right after the record.
+  alignas(UNICODE_STRING) BYTE buffer[1024] = {};
+  ULONG size = 0;
+  if (query == nullptr || query(handle, kObjectTypeInformation, buffer, sizeof(buffer), &size) < 0)
+    return false;
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
+  const size_t length = wcslen(type);
+  return name->Buffer != nullptr && name->Length == length * sizeof(wchar_t) &&
+         wmemcmp(name->Buffer, type, length) == 0;
+}
+
+// Whether `handle` is a process, and the one that started this process.
+bool IsParentProcess(HANDLE handle) {
+  struct BasicInformation {  // PROCESS_BASIC_INFORMATION, as the system fills it
+    LONG exit_status;
+    PVOID peb;
+    ULONG_PTR affinity;
+    LONG base_priority;
+    ULONG_PTR process_id;
+    ULONG_PTR parent_id;
+  } info = {};
+  using QueryProcessFn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryProcessFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  constexpr int kProcessBasicInformation = 0;
+  ULONG size = 0;
+  const DWORD id = ::GetProcessId(handle);
+  return query != nullptr && id != 0 &&
+         query(::GetCurrentProcess(), kProcessBasicInformation, &info, sizeof(info), &size) >= 0 &&
+         info.parent_id == id;
+}
 
 }  // namespace
 
@@ -139,17 +186,19 @@ HandoverHandles TakeHandoverHandles() {
       swscanf(text, L"%llx %llx %llx %llx %llx", &values[0], &values[1], &values[2], &values[3],
               &values[4]) != 5)
     return handles;
-  const auto as_handle = [](unsigned long long value) {
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
-  };
-  handles.record = KeepIf(as_handle(values[0]), values[0] && ::GetFileType(as_handle(values[0])) == FILE_TYPE_DISK);
-  handles.lock = as_handle(values[1]);
-  handles.outcome = KeepIf(as_handle(values[2]), values[2] && ::GetFileType(as_handle(values[2])) == FILE_TYPE_PIPE);
-  handles.first = KeepIf(as_handle(values[3]), values[3] && ::GetProcessId(as_handle(values[3])) != 0);
-  const DWORD log_attributes = values[4] ? EntryAttributes(as_handle(values[4])) : INVALID_FILE_ATTRIBUTES;
-  handles.log = KeepIf(as_handle(values[4]), log_attributes != INVALID_FILE_ATTRIBUTES &&
-                                                 !(log_attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                                 ::GetFileType(as_handle(values[4])) == FILE_TYPE_DISK);
+  // Each only when it is a real handle of the right kind; anything else is
+  // no hand-over.
+  const HANDLE record = AsRealHandle(values[0]), lock = AsRealHandle(values[1]);
+  const HANDLE outcome = AsRealHandle(values[2]), first = AsRealHandle(values[3]);
+  if (record && ::GetFileType(record) == FILE_TYPE_DISK) handles.record = record;
+  if (lock && IsObjectOfType(lock, L"Mutant")) handles.lock = lock;
+  if (outcome && ::GetFileType(outcome) == FILE_TYPE_PIPE) handles.outcome = outcome;
+  if (first && IsParentProcess(first)) handles.first = first;
+  const HANDLE log = AsRealHandle(values[4]);
+  const DWORD log_attributes = log ? EntryAttributes(log) : INVALID_FILE_ATTRIBUTES;
+  if (log_attributes != INVALID_FILE_ATTRIBUTES && !(log_attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      ::GetFileType(log) == FILE_TYPE_DISK)
+    handles.log = log;
   return handles;
 }
 

@@ -2,8 +2,9 @@
 // What the relocation hands the copy it starts: a record, written into the
 // copy's own folder that only administrators can write, and handles the
 // copy inherits (the record, the uninstall lock, the way back to the first
-// process, the run's log). An ordinary user cannot change either: a process started by the
-// user has no inherited handles, whatever its environment says.
+// process, which waits for the copy's word, the run's log). An ordinary
+// user cannot change either: a process started by the user has no
+// inherited handles, whatever its environment says.
 
 #include <windows.h>
 
@@ -35,7 +36,7 @@ bool EncodeAcceptedHandover(const HandoverRecord& record, std::string& bytes);
 struct HandoverHandles {
   HANDLE record = nullptr;   // the record file, to read
   HANDLE lock = nullptr;     // the uninstall lock
-  HANDLE outcome = nullptr;  // quiet runs: a pipe to the first process
+  HANDLE outcome = nullptr;  // a pipe to the first process, for the copy's word
   HANDLE first = nullptr;    // the first process, to wait for its end
   HANDLE log = nullptr;      // the run's log, opened to append
 };
@@ -45,8 +46,10 @@ constexpr wchar_t kHandoverVariable[] = L"G_UNINSTALL_HANDOVER";
 std::wstring EncodeHandoverHandles(const HandoverHandles& handles);
 
 // Reads the handles this process was handed and removes the variable. Each
-// is kept only when it is of the right kind (a disk file, a pipe, a
-// process, a disk file that is no folder); the lock is checked by its owner.
+// is kept only when it is a real handle (never a pseudo-handle such as the
+// current process's) of the right kind: a disk file, a mutex, a pipe, the
+// process that started this one, and a disk file that is no folder; its
+// owner checks the lock's name too.
 HandoverHandles TakeHandoverHandles();
 
 // Reads the record through the inherited handle; false when there is none

@@ -39,8 +39,9 @@ UniqueFileHandle OpenOwnImage() {
   wchar_t name[MAX_PATH + 1] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, name, MAX_PATH + 1);
   if (length == 0 || length > MAX_PATH) return UniqueFileHandle();
-  UniqueFileHandle file = IfRunningImage(UniqueFileHandle(::CreateFileW(
-      name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  // Opened natively, so that another program's oplock on the file cannot
+  // make the open wait.
+  UniqueFileHandle file = IfRunningImage(OpenFileByNtName(NtPath(name)));
   if (file) return file;
   // The name the program was started by holds another file now: the
   // system's name of the mapped image is where the file is now.

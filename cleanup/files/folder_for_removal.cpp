@@ -80,10 +80,7 @@ UniqueFileHandle OpenFolderItself(const std::wstring& folder, DWORD access, DWOR
                                   std::wstring& path) {
   path = AbsolutePath(folder);
   if (path.empty()) return UniqueFileHandle();
-  UniqueFileHandle handle(::CreateFileW(ExtendedPath(path).c_str(), access, share, nullptr,
-                                        OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr));
+  UniqueFileHandle handle = OpenByNtName(NtPath(path), access, share, /*follow_link=*/false);
   if (!handle || !OpensItself(path, EntryName(handle.get()))) return UniqueFileHandle();
   return handle;
 }
@@ -98,22 +95,35 @@ FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIden
 
 FolderForRemoval HoldFolderForRemoval(const std::wstring& folder, const FileIdentity& own) {
   std::wstring path;
+  // No delete sharing: nobody renames or moves it while it is held. A
+  // program's working folder there does not stand in the way of that.
   UniqueFileHandle handle = OpenFolderItself(
       folder, FILE_LIST_DIRECTORY | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, path);
+      FILE_SHARE_READ | FILE_SHARE_WRITE, path);
   if (!handle) return FolderForRemoval();
   // Unknown: the folder is the installation itself.
   const FileIdentity installation = own.known ? own : IdentityOf(handle.get());
   return JudgeFolderForRemoval(std::move(handle), path, installation);
 }
 
-FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std::wstring& named_path,
-                                        const FileIdentity& own) {
-  if (!held) return FolderForRemoval();
-  UniqueFileHandle handle = ReopenFolderToDelete(held.handle());
-  if (!handle || IdentityOf(handle.get()) != IdentityOf(held.handle())) return FolderForRemoval();
-  const std::wstring path = AbsolutePath(named_path);
-  return path.empty() ? FolderForRemoval() : JudgeFolderForRemoval(std::move(handle), path, own);
+UniqueFileHandle HoldFolderAbove(HANDLE child, std::wstring& name, std::wstring& path) {
+  const std::wstring real = FinalPathOf(child);
+  const size_t slash = real.find_last_of(L'\\');
+  if (real.empty() || slash == std::wstring::npos || slash + 1 >= real.size())
+    return UniqueFileHandle();
+  std::wstring parent = real.substr(0, slash);
+  if (parent.size() == 2 && parent[1] == L':') parent += L'\\';  // a drive's root
+  UniqueFileHandle folder = OpenByNtName(NtPath(parent), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, /*follow_link=*/true);
+  const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      FinalPathOf(folder.get()) != parent)
+    return UniqueFileHandle();
+  name = real.substr(slash + 1);
+  if (IdentityOf(OpenChildToLook(folder.get(), name).get()) != IdentityOf(child))
+    return UniqueFileHandle();
+  path = parent;
+  return folder;
 }
 
 FolderForRemoval OpenFolderBelow(HANDLE base, const std::wstring& base_path,

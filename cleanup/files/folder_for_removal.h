@@ -57,17 +57,19 @@ FolderForRemoval OpenFolderForRemoval(const std::wstring& folder,
 FolderForRemoval OpenFolderForRemoval(const std::wstring& folder, const FileIdentity& own);
 
 // Opens and judges `folder` as OpenFolderForRemoval does, but only to hold
-// it: to list it, sharing everything, so that a program that runs in it (the
-// game, with its working folder there) does not keep it from being held.
-// What the handle holds stays the same folder, whatever is renamed. An
-// unknown `own` means the folder is the installation itself.
+// it: to list it, without delete sharing, so that nobody can rename or move
+// it while it is held, and without delete access, so that a program that runs
+// in it (the game, with its working folder there) does not keep it from
+// being held. An unknown `own` means the folder is the installation itself.
 FolderForRemoval HoldFolderForRemoval(const std::wstring& folder, const FileIdentity& own);
 
-// The held folder `held` (named `named_path`) opened again, itself, to be
-// removed, and judged again where it is now. Refused when it is not the same
-// folder or someone holds it in a way that forbids deleting it.
-FolderForRemoval ReopenFolderForRemoval(const FolderForRemoval& held, const std::wstring& named_path,
-                                        const FileIdentity& own);
+// The folder that really holds the open folder `child`, held to look at it
+// and list it, without delete sharing, so that nobody can rename or move it
+// while it is held; checked to be where its name says and to hold `child`
+// itself (file identity) under the name put in `name`. `path` receives where
+// it is ("C:\Games", "C:\" for a drive's root). Invalid for a drive's root
+// and when it cannot be held or told.
+UniqueFileHandle HoldFolderAbove(HANDLE child, std::wstring& name, std::wstring& path);
 
 // Judges the folder `handle` (opened to list and delete, without delete
 // sharing, not following a link at its last component) that was named

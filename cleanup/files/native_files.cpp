@@ -21,6 +21,9 @@ constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005);
 constexpr LONG kStatusNoMoreFiles = static_cast<LONG>(0x80000006);
 constexpr LONG kStatusNoSuchFile = static_cast<LONG>(0xC000000F);  // nothing matches the mask
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// A success code: the open is done, but another program's oplock is being
+// broken, and what the handle is used for next may wait on that program.
+constexpr LONG kStatusOplockBreakInProgress = 0x00000108;
 constexpr int kObjectNameInformation = 1;
 
 struct DirectoryInformation {
@@ -104,10 +107,12 @@ namespace {
 constexpr ULONG kFileCreate = 2;  // fails when the entry exists
 
 // Opens (or, with `disposition`, creates) `name` below `parent`; an empty
-// name opens `parent` itself again.
+// name opens `parent` itself again. Never waits for another program: an
+// entry whose oplock would have to be broken first counts as in use.
 UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
                               ULONG share, ULONG options, ULONG disposition = 0,
                               PSECURITY_DESCRIPTOR security = nullptr) {
+  options |= kCompleteIfOplocked;
   const NativeCalls& nt = Native();
   if (nt.open_file == nullptr || nt.create_file == nullptr || name.size() > 32767)
     return UniqueFileHandle();
@@ -125,7 +130,9 @@ UniqueFileHandle OpenRelative(HANDLE parent, const std::wstring& name, ACCESS_MA
           : nt.create_file(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
                            disposition, options, nullptr, 0);
   if (status < 0 || handle == nullptr) return UniqueFileHandle();
-  return UniqueFileHandle(handle);
+  UniqueFileHandle opened(handle);
+  if (status == kStatusOplockBreakInProgress) return UniqueFileHandle();
+  return opened;
 }
 
 // Opens the entry `name` below `parent`, never `parent` itself.
@@ -215,7 +222,7 @@ UniqueFileHandle OpenChildToRead(HANDLE parent, const std::wstring& name, EntryK
   return OpenBelow(parent, name,
                    (folder ? FILE_LIST_DIRECTORY : FILE_READ_DATA) | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                   kSynchronousIo | kOpenReparsePoint | kCompleteIfOplocked |
+                   kSynchronousIo | kOpenReparsePoint |
                        (folder ? kDirectoryFile | kOpenForBackup : kNonDirectoryFile));
 }
 
@@ -230,14 +237,22 @@ UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name) {
   // Others may only read it while it is held: what was judged is what goes.
   return OpenBelow(parent, name, FILE_READ_DATA | DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                    FILE_SHARE_READ,
-                   kSynchronousIo | kOpenForBackup | kOpenReparsePoint | kCompleteIfOplocked |
-                       kNonDirectoryFile);
+                   kSynchronousIo | kOpenForBackup | kOpenReparsePoint | kNonDirectoryFile);
 }
 
-UniqueFileHandle ReopenFolderToDelete(HANDLE folder) {
-  return OpenRelative(folder, L"", FILE_LIST_DIRECTORY | DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      kSynchronousIo | kDirectoryFile | kOpenForBackup | kOpenReparsePoint);
+UniqueFileHandle OpenChildExclusively(HANDLE parent, const std::wstring& name, EntryKind kind) {
+  const bool folder = kind == EntryKind::kFolder;
+  return OpenBelow(parent, name, DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0),
+                   /*share=*/0,
+                   kSynchronousIo | kOpenForBackup | kOpenReparsePoint |
+                       (folder ? kDirectoryFile : kNonDirectoryFile));
+}
+
+UniqueFileHandle OpenByNtName(const std::wstring& nt_name, ACCESS_MASK access, ULONG share,
+                              bool follow_link) {
+  if (nt_name.empty()) return UniqueFileHandle();
+  return OpenRelative(nullptr, nt_name, access | SYNCHRONIZE, share,
+                      kSynchronousIo | kOpenForBackup | (follow_link ? 0 : kOpenReparsePoint));
 }
 
 std::wstring EntryName(HANDLE entry) {

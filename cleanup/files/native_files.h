@@ -2,7 +2,8 @@
 // Entries reached through open folder handles, on the system's native file
 // calls: once a folder is open, nothing below it is found again by a path
 // string, so a folder renamed or replaced by a link cannot redirect what is
-// opened or deleted.
+// opened or deleted. No open waits for another program: an entry under an
+// oplock that would first have to be broken counts as in use.
 //
 // Wine opens the target of a link whatever the flags say, and deleting
 // through such a handle deletes the target. So an entry counts as itself only
@@ -120,7 +121,15 @@ UniqueFileHandle OpenFileToAppend(HANDLE parent, const std::wstring& name);
 // allows it, nor wait on an oplock. Invalid on failure.
 UniqueFileHandle OpenChildToJudge(HANDLE parent, const std::wstring& name);
 
-// Opens the open folder `folder` again, itself and not by any name, to list
-// and delete it, without delete sharing. Invalid on failure (someone else
-// holds it in a way that forbids deleting it).
-UniqueFileHandle ReopenFolderToDelete(HANDLE folder);
+// Opens the entry `name` of the open folder `parent` for deletion (a folder
+// to list too), sharing nothing, so that nobody else can open it to read,
+// write or delete it while it is held; does not follow a link at `name`
+// where the system allows it. Invalid on failure, and when `kind` does not
+// match what is there.
+UniqueFileHandle OpenChildExclusively(HANDLE parent, const std::wstring& name, EntryKind kind);
+
+// Opens the entry the system names `nt_name` ("\??\C:\Games\X") with
+// `access` and `share`; a link at its last component is followed only when
+// `follow_link` (where the system allows it). Invalid on failure.
+UniqueFileHandle OpenByNtName(const std::wstring& nt_name, ACCESS_MASK access, ULONG share,
+                              bool follow_link);

@@ -311,14 +311,21 @@ std::wstring ExtendedPath(const std::wstring& absolute_path) {
   return L"\\\\?\\" + absolute_path;
 }
 
+std::wstring NtPath(const std::wstring& absolute_path) {
+  if (absolute_path.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + absolute_path.substr(4);
+  return L"\\??\\" + ExtendedPath(absolute_path).substr(4);
+}
+
 UniqueFileHandle OpenFolderToList(const std::wstring& path) {
   const std::wstring absolute = AbsolutePath(path);
   if (absolute.empty()) return UniqueFileHandle();
-  return UniqueFileHandle(::CreateFileW(
-      ExtendedPath(absolute).c_str(),
-      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  UniqueFileHandle folder =
+      OpenByNtName(NtPath(absolute), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, /*follow_link=*/true);
+  const DWORD attributes = folder ? EntryAttributes(folder.get()) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return UniqueFileHandle();
+  return folder;
 }
 
 UniqueFileHandle OpenParentFolder(const std::wstring& path, std::wstring& name) {

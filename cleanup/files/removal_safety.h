@@ -46,13 +46,17 @@ std::wstring AbsolutePath(const std::wstring& path);
 // `path` in the "\\?\" form, which has no length limit.
 std::wstring ExtendedPath(const std::wstring& absolute_path);
 
+// `path` as the system's native calls name it ("\??\C:\x", "\??\UNC\server\share\x").
+std::wstring NtPath(const std::wstring& absolute_path);
+
 // Whether `path` is `folder` or lies inside it (both absolute, compared
 // case-insensitively, trailing separators ignored).
 bool IsSameOrInside(const std::wstring& path, const std::wstring& folder);
 
 // The existing folder at the absolute `path`, links followed as any path
-// is, opened to list it and sharing everything; its entries are then
-// reached only through it. Invalid for a relative path, and on failure.
+// is, opened to list it and sharing everything, without waiting on another
+// program's oplock; its entries are then reached only through it. Invalid
+// for a relative path, for what is not a folder, and on failure.
 UniqueFileHandle OpenFolderToList(const std::wstring& path);
 
 // The folder that holds the entry named by the absolute `path`, opened as
