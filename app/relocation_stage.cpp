@@ -14,6 +14,7 @@
 #include "cleanup/registration.h"
 #include "cleanup/files/removal_safety.h"
 #include "app/relocation/uninstall_lock.h"
+#include "app/ui/window_mark.h"
 #include "common/test_seams.h"
 #include "common/text.h"
 #include "profile/descriptor_loader.h"
@@ -78,6 +79,9 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   const UninstallLock lock(identity, /*inheritable=*/true);
   if (lock.state() == LockState::kBusy) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    // Started by the user: shown the uninstall that runs.
+    if (!options.quiet && BringMarkedWindowToFront(WindowMarkName(identity)))
+      LogLine(L"its window was brought to the front");
     exit_code = options.quiet ? kExitBusy : 0;
     return false;
   }

@@ -8,6 +8,9 @@
 #include "common/run_log.h"
 #include "app/uninstall_flow.h"
 #include "app/relocation/handover.h"
+#include "app/resource_ids.h"
+#include "app/ui/progress_window.h"
+#include "app/ui/window_mark.h"
 #include "cleanup/installation_removal.h"
 #include "cleanup/files/module_files.h"
 #include "cleanup/registration.h"
@@ -17,6 +20,7 @@
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 #include "telemetry/event_report.h"
+#include "telemetry/http_transport.h"
 
 namespace {
 
@@ -37,6 +41,7 @@ class Removal {
   // Shows a box, or in a quiet run only logs its text; the question counts
   // as OK there.
   int Tell(const std::wstring& text, UINT style) {
+    progress_.Close();  // gone before any box
     LogLine(L"%s", text.c_str());
     if (options_.quiet) return IDOK;
     return ::MessageBoxExW(nullptr, text.c_str(), caption_.c_str(), style, kBoxLanguage);
@@ -55,8 +60,11 @@ class Removal {
     ::CloseHandle(handles_.outcome);
     handles_.outcome = nullptr;
   }
+  // Ends the run: the outcome first, then at most one exchange's deadline
+  // for the reports still going.
   int Finish(int code) {
     SendOutcome(code);
+    (void)TelemetryClient::Await(kExchangeDeadlineMs);
     return options_.quiet ? code : 0;
   }
   bool Hold();
@@ -69,6 +77,9 @@ class Removal {
   FolderForRemoval installation_;
   UninstallLock lock_;
   std::wstring caption_;
+  std::wstring mark_;  // on this run's windows, for a second start to find
+  MarkedBoxes marked_boxes_;
+  ProgressWindow progress_;
 };
 
 // Holds the installation folder and its lock. False when another uninstall
@@ -100,10 +111,15 @@ int Removal::Run() {
   GameProfile.install_dir += L"\\";
   LogLine(L"installation folder: %s (%s)", GameProfile.install_dir.c_str(),
           recorded_ ? L"handed over" : L"named on the command line");
-  if (!Hold()) {
+  const bool alone = Hold();
+  mark_ = WindowMarkName(IdentityOf(installation_.handle()));
+  if (!alone) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    // Started by the user: shown the uninstall that runs.
+    if (!options_.quiet && BringMarkedWindowToFront(mark_)) LogLine(L"its window was brought to the front");
     return Finish(options_.quiet ? kExitBusy : 0);
   }
+  marked_boxes_ = MarkedBoxes(mark_);
   // Without a readable descriptor nothing says that the folder is a game's:
   // the user is still asked, but nothing is removed and the user is told so.
   // A folder that cannot be held is not removed; its descriptor still names
@@ -111,21 +127,22 @@ int Removal::Run() {
   const bool held = installation_.kind() == FolderForRemoval::Kind::kFolder;
   const bool descriptor_read =
       held ? LoadGameProfileIn(installation_.handle()) : LoadGameProfile(GameProfile.install_dir);
-  (void)TelemetryClient::Report(kStartEvent);
+  TelemetryClient::Begin(kStartEvent);
 
   const wchar_t* game = GameProfile.game_name.c_str();
   caption_ = FormatWide(L"%s Unistall", game);
   if (Tell(FormatWide(L"Are you sure you want to completely remove %s and all of its components?",
                       game),
            MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
-    (void)TelemetryClient::Report(kCancelledEvent);
+    TelemetryClient::Begin(kCancelledEvent);
     WriteBack();
     return Finish(kExitNotRemoved);
   }
+  if (!options_.quiet) progress_.Open(caption_, game, mark_, IDI_APP_ICON);
   const bool stopped = StopRunningGame();
   LogLine(L"the game: %s", stopped ? L"not running (any running copy was ended)" : L"still running");
   if (!stopped) {
-    (void)TelemetryClient::Report(kResidualProcessEvent);
+    TelemetryClient::Begin(kResidualProcessEvent);
     // The message asks the user to try again, which needs the game's entry in
     // the list of installed programs.
     WriteBack();
@@ -135,7 +152,7 @@ int Removal::Run() {
     return Finish(kExitNotRemoved);
   }
   if (!descriptor_read) {
-    (void)TelemetryClient::Report(kUnreadableDescriptorEvent);
+    TelemetryClient::Begin(kUnreadableDescriptorEvent);
     WriteBack();
     SendOutcome(kExitNotRemoved);
     Tell(FormatWide(L"The game in %s could not be removed: its install information "
@@ -148,6 +165,7 @@ int Removal::Run() {
 }
 
 int Removal::Remove(const std::wstring& game) {
+  progress_.ShowRemoving();
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
@@ -168,13 +186,13 @@ int Removal::Remove(const std::wstring& game) {
     LogLine(L"removal of the uninstaller and its folders: %s", complete ? L"done" : L"incomplete");
   }
   if (complete) {
-    (void)TelemetryClient::Report(kSuccessEvent);
+    TelemetryClient::Begin(kSuccessEvent);
     Tell(FormatWide(L"%s was successfully removed from your computer.", game.c_str()),
          MB_OK | MB_ICONINFORMATION);
     return Finish(kExitRemoved);
   }
   // The game is still there: it stays registered, and the user is told.
-  (void)TelemetryClient::Report(kIncompleteEvent);
+  TelemetryClient::Begin(kIncompleteEvent);
   WriteBack();
   SendOutcome(kExitNotRemoved);
   Tell(FormatWide(L"%s could not be removed completely. Close any program that uses its files, "
