@@ -605,15 +605,18 @@ TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
                         ::SizeofResource(module.get(), manifest));
   EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_EQ(xml.find("<compatibility"), std::string::npos);  // Windows 8 and later report 6.2: "Win10"
+  // Today's controls, and each window laid out at its display's scale.
+  EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(xml.find(">PerMonitorV2"), std::string::npos);
 
   const Game game({}, "");
   for (const std::wstring& folder : {game.app, game.temp})
-    for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll"})
+    for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll", L"comctl32.dll"})
       test::Write(folder + dll, test::Read(test::ProgramFolder() + L"planted\\" + dll));
   // Wine takes its DLL load order from the Unix environment, which the test
   // runner sets for this test alone (tests.cmake). An ordinary load from the
   // program's folder finds the planted DLL...
-  ASSERT_EQ(test::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi=n,b");
+  ASSERT_EQ(test::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi,comctl32=n,b");
   test::Write(game.app + L"probe.exe", test::Read(test::ProgramFolder() + L"helper.exe"));
   test::SetEnv({{L"HELPER", L"load"}});
   EXPECT_EQ(test::Start(L"\"" + game.app + L"probe.exe\" wininet.dll").Wait(), 0u);
@@ -621,8 +624,14 @@ TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
   EXPECT_TRUE(Exists(L"C:\\work\\markers\\wininet.dll.loaded"));
   test::RemoveTree(L"C:\\work\\markers");
   ::DeleteFileW((game.app + L"probe.exe").c_str());
-  // ...but the uninstaller never does, in either of its two processes.
-  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, Answer::kOk, L"Demo Quest Unistall"), (Texts{kQuestion, kDone}));
+  // ...but the uninstaller never does, in either of its two processes, its
+  // progress window included (a removal made to last).
+  std::string progress;
+  test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L"300"}});
+  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, Answer::kOk, L"Demo Quest Unistall", nullptr, &progress),
+            (Texts{kQuestion, kDone}));
+  test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L""}});
+  EXPECT_EQ(progress.substr(0, 5), "shown");
   EXPECT_FALSE(Exists(L"C:\\work\\markers"));
   EXPECT_EQ(game.Reports(), (Strings{"start", "success"}));
 }
