@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -185,10 +186,12 @@ HWND ShownWindow(const std::wstring& caption, bool box) {
   return nullptr;
 }
 
-// The progress window's look: its lines and its bar. `folder` receives the
-// line cut as a path; `prefixes` notes a line whose "&" would be a mnemonic.
+// The progress window's look: its lines, in the order of their identifiers,
+// and its bar. `folder` receives the line cut as a path; `prefixes` notes a
+// line whose "&" would be a mnemonic.
 std::wstring LookAt(HWND window, std::wstring& folder, bool& prefixes) {
-  std::wstring look;
+  std::map<int, std::wstring> lines;
+  std::wstring bar;
   for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     wchar_t name[32] = {}, text[512] = {};
     ::GetClassNameW(child, name, 32);
@@ -196,20 +199,23 @@ std::wstring LookAt(HWND window, std::wstring& folder, bool& prefixes) {
     DWORD_PTR position = 0;
     if (std::wstring(name) == L"msctls_progress32") {
       ::SendMessageTimeoutW(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position);
-      look += (style & PBS_MARQUEE) ? L"[moving]" : L"[" + std::to_wstring(position) + L"]";
+      bar = (style & PBS_MARQUEE) ? L"[moving]" : L"[" + std::to_wstring(position) + L"]";
       continue;
     }
     ::SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000, &position);
-    look += std::wstring(text) + L"|";
+    lines[::GetDlgCtrlID(child)] = text;
     prefixes = prefixes || !(style & SS_NOPREFIX);
     if ((style & SS_ELLIPSISMASK) == SS_PATHELLIPSIS) folder = text;
   }
-  return look;
+  std::wstring look;
+  for (const auto& line : lines) look += line.second + L"|";
+  return look + bar;
 }
 
 // Watches the progress window from the answer to the closing box (or the
-// end of `copy`), trying once to close it: "none", or "shown" with
-// ", moving" when it changed after that, and what should never be.
+// end of `copy`), trying once to close it: "none", or "shown (<its first
+// line first seen>)" with ", moving" when it changed after that, and what
+// should never be.
 // `folders` receives the folders it named.
 std::string WatchProgress(const std::wstring& caption, HANDLE copy, std::set<std::wstring>& folders) {
   bool shown = false, moving = false, with_box = false, prefixes = false;
@@ -235,8 +241,8 @@ std::string WatchProgress(const std::wstring& caption, HANDLE copy, std::set<std
     moving = moving || look != first;
   }
   if (!shown) return "none";
-  return std::string("shown") + (moving ? ", moving" : "") + (with_box ? ", up with the box" : "") +
-         (prefixes ? ", with mnemonics" : "");
+  return "shown (" + WideToUtf8(first.substr(0, first.find(L'|'))) + ")" + (moving ? ", moving" : "") +
+         (with_box ? ", up with the box" : "") + (prefixes ? ", with mnemonics" : "");
 }
 
 // Runs `command_line` from `folder`; checks that its first process shows no
@@ -358,11 +364,11 @@ TEST(Program, AsAUserLivesIt) {
       {"OK: done within a second, no progress window", {}, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
        {"start", "success"}, "0", "none", nullptr, L"", 0, "none"},
       {"OK while the game runs: the progress window while it is ended", {}, "", L"", L"", {}, true, Answer::kOk,
-       {kQuestion, kDone}, {"start", "success"}, "0", "none", nullptr, L"", 0, "shown"},
+       {kQuestion, kDone}, {"start", "success"}, "0", "none", nullptr, L"", 0, "shown (Closing Demo Quest\u2026)"},
       {"a removal that lasts: the progress window follows it and cannot be closed", {}, "",
        L"%s%n&x/1 %s%n&x/2 %s%n&x/3 %s%n&x/4 %s%n&x/5 %s%n&x/6 %s%n&x/7 %s%n&x/8", L"",
        {{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L"200"}}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none",
-       nullptr, L"", 0, "shown, moving", L"%s%n&x"},
+       nullptr, L"", 0, "shown (Removing Demo Quest\u2026), moving", L"%s%n&x"},
       {"a collector that never answers holds neither the question nor the order of the reports", {}, "", L"", L"",
        {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_SILENT_PORT")}}, false, Answer::kCancel, {kQuestion},
        {"start", "cancelled_by_user"}, "6", "as installed", holds_the_start},
@@ -444,7 +450,7 @@ TEST(Program, AsAUserLivesIt) {
                          relocates ? game.app : L"C:\\work", c.confirm, caption, [&] { if (c.meanwhile) c.meanwhile(game); },
                          &progress, &folders),
               expected);
-    // "shown" may also have caught it moving; never up with a box, nor with mnemonics.
+    // "shown (...)" may also have caught it moving; never up with a box, nor with mnemonics.
     if (!c.progress.empty()) EXPECT_EQ(progress.substr(0, c.progress == "none" ? std::string::npos : c.progress.size()), c.progress);
     for (const char* never : {", up with the box", ", with mnemonics"}) EXPECT_EQ(progress.find(never), std::string::npos) << progress;
     if (!c.shows_folder.empty()) {

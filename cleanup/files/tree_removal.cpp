@@ -222,6 +222,8 @@ bool ListTree(TreeWalk& walk, const std::wstring& folder_pattern, bool keep_file
       walk.complete = false;
       continue;
     }
+    // Kept until visited: no room to spare.
+    files.shrink_to_fit();
     walk.folders[i].files = std::move(files);
     walk.folders[i].listed = true;
   }
