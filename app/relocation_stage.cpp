@@ -15,6 +15,7 @@
 #include "cleanup/registration.h"
 #include "cleanup/files/removal_safety.h"
 #include "app/relocation/uninstall_lock.h"
+#include "app/ui/window_mark.h"
 #include "common/test_seams.h"
 #include "common/text.h"
 #include "profile/descriptor_loader.h"
@@ -79,6 +80,9 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   if (lock.state() == LockState::kBusy) {
     // Nothing was deleted before the lock: nothing to write back.
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
+    // Started by the user: shown the uninstall that runs.
+    if (!options.quiet && BringMarkedWindowToFront(WindowMarkName(identity)))
+      LogLine(L"its window was brought to the front");
     exit_code = options.quiet ? kExitBusy : 0;
     return false;
   }

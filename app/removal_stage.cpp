@@ -11,6 +11,9 @@
 #include "app/run_log_file.h"
 #include "app/uninstall_flow.h"
 #include "app/relocation/handover.h"
+#include "app/resource_ids.h"
+#include "app/ui/progress_window.h"
+#include "app/ui/window_mark.h"
 #include "cleanup/installation_removal.h"
 #include "cleanup/files/module_files.h"
 #include "cleanup/registration.h"
@@ -20,6 +23,7 @@
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 #include "telemetry/event_report.h"
+#include "telemetry/http_transport.h"
 
 namespace {
 
@@ -40,6 +44,7 @@ class Removal {
   // Shows a box, or in a quiet run only logs its text; the question counts
   // as OK there.
   int Tell(const std::wstring& text, UINT style) {
+    progress_.Close();  // gone before any box
     LogLine(L"%s", text.c_str());
     if (options_.quiet) return IDOK;
     return ::MessageBoxExW(nullptr, text.c_str(), caption_.c_str(), style, kBoxLanguage);
@@ -58,8 +63,11 @@ class Removal {
     ::CloseHandle(handles_.outcome);
     handles_.outcome = nullptr;
   }
+  // Ends the run: the outcome first, then at most one exchange's deadline
+  // for the reports still going.
   int Finish(int code) {
     SendOutcome(code);
+    (void)TelemetryClient::Await(kExchangeDeadlineMs);
     return options_.quiet ? code : 0;
   }
   bool Hold();
@@ -72,14 +80,18 @@ class Removal {
   InstallationRemoval removal_;
   UninstallLock lock_;
   std::wstring caption_;
+  FileIdentity identity_;  // of the installation folder held
+  std::wstring mark_;  // on this run's windows, for a second start to find
+  MarkedBoxes marked_boxes_;
+  ProgressWindow progress_;
 };
 
 // Holds the installation folder, its lock and the folders beside it. False
 // when another uninstall of it is in progress.
 bool Removal::Hold() {
   FolderForRemoval installation = HoldFolderForRemoval(GameProfile.install_dir, FileIdentity());
-  const FileIdentity identity = IdentityOf(installation.handle());
-  if (installation && recorded_ && identity != record_.installation) {
+  identity_ = IdentityOf(installation.handle());
+  if (installation && recorded_ && identity_ != record_.installation) {
     LogLine(L"refused: %s is not the folder the uninstaller was started from",
             GameProfile.install_dir.c_str());
     installation = FolderForRemoval();
@@ -106,12 +118,17 @@ int Removal::Run() {
   StartRemovalLog(handles_.log, handles_.record != nullptr, options_.log, GameProfile.install_dir);
   LogLine(L"installation folder: %s (%s)", GameProfile.install_dir.c_str(),
           recorded_ ? L"handed over" : L"named on the command line");
-  if (!Hold()) {
+  const bool alone = Hold();
+  mark_ = WindowMarkName(identity_);
+  if (!alone) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
     // What the relocation deleted goes back: the game stays listed.
     if (recorded_) WriteBack();
+    // Started by the user: shown the uninstall that runs.
+    if (!options_.quiet && BringMarkedWindowToFront(mark_)) LogLine(L"its window was brought to the front");
     return Finish(options_.quiet ? kExitBusy : 0);
   }
+  marked_boxes_ = MarkedBoxes(mark_);
   // Without a readable descriptor nothing says that the folder is a game's:
   // the user is still asked, but nothing is removed and the user is told so.
   // A folder that cannot be held is not removed; its descriptor still names
@@ -119,21 +136,22 @@ int Removal::Run() {
   const HANDLE held = removal_.installation();
   const bool descriptor_read =
       held ? LoadGameProfileIn(held) : LoadGameProfile(GameProfile.install_dir);
-  (void)TelemetryClient::Report(kStartEvent);
+  TelemetryClient::Begin(kStartEvent);
 
   const wchar_t* game = GameProfile.game_name.c_str();
   caption_ = FormatWide(L"%s Unistall", game);
   if (Tell(FormatWide(L"Are you sure you want to completely remove %s and all of its components?",
                       game),
            MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
-    (void)TelemetryClient::Report(kCancelledEvent);
+    TelemetryClient::Begin(kCancelledEvent);
     WriteBack();
     return Finish(kExitNotRemoved);
   }
+  if (!options_.quiet) progress_.Open(caption_, game, mark_, IDI_APP_ICON);
   const bool stopped = StopRunningGame();
   LogLine(L"the game: %s", stopped ? L"not running (any running copy was ended)" : L"still running");
   if (!stopped) {
-    (void)TelemetryClient::Report(kResidualProcessEvent);
+    TelemetryClient::Begin(kResidualProcessEvent);
     // The message asks the user to try again, which needs the game's entry in
     // the list of installed programs.
     WriteBack();
@@ -143,7 +161,7 @@ int Removal::Run() {
     return Finish(kExitNotRemoved);
   }
   if (!descriptor_read) {
-    (void)TelemetryClient::Report(kUnreadableDescriptorEvent);
+    TelemetryClient::Begin(kUnreadableDescriptorEvent);
     WriteBack();
     SendOutcome(kExitNotRemoved);
     Tell(FormatWide(L"The game in %s could not be removed: its install information "
@@ -156,6 +174,7 @@ int Removal::Run() {
 }
 
 int Removal::Remove(const std::wstring& game) {
+  progress_.ShowRemoving();
   ::OutputDebugStringA("begin firstly ......\n");
   ::OutputDebugStringW((GameProfile.install_dir + L"\n").c_str());
   ::OutputDebugStringA("end firstly ......\n");
@@ -174,13 +193,13 @@ int Removal::Remove(const std::wstring& game) {
     // Told: whatever this step leaves, the game is not registered again.
     const bool gone = removal_.RemoveRemainder();
     LogLine(L"removal of the uninstaller and its folders: %s", gone ? L"done" : L"incomplete");
-    (void)TelemetryClient::Report(kSuccessEvent);
+    TelemetryClient::Begin(kSuccessEvent);
     Tell(FormatWide(L"%s was successfully removed from your computer.", game.c_str()),
          MB_OK | MB_ICONINFORMATION);
     return Finish(kExitRemoved);
   }
   // The game is still there: it stays registered, and the user is told.
-  (void)TelemetryClient::Report(kIncompleteEvent);
+  TelemetryClient::Begin(kIncompleteEvent);
   WriteBack();
   SendOutcome(kExitNotRemoved);
   Tell(FormatWide(L"%s could not be removed completely. Close any program that uses its files, "

@@ -7,15 +7,22 @@
 #     100,000 files in 10,000 folders); chain:2000:15 is a chain of 2,000
 #     nested folders with 15-character names, each holding one file;
 #     --32: the 32-bit driver and cmd under WoW64; --no-rd: rd is not run
+#   bench/removal_bench.sh [--32] --window ROUNDS [FOLDERS:FILES ...]
+#     the removal without and with the uninstaller's progress window, in
+#     ROUNDS rounds of four (without, with, with, without: a drift of the
+#     shared machine weighs on both alike), each tree made just before it is
+#     removed; wall time, the driver's processor time and the Wine server's,
+#     their medians, and with/without
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 harness="$root/tests/harness"
 preset=test build="$root/build/x86_64-test" cmd=cmd
-run_rd=yes
+run_rd=yes window_rounds=0
 while [ $# -gt 0 ]; do
   case $1 in
     --32) preset=test32 build="$root/build/i686-test" cmd='C:\windows\syswow64\cmd.exe' ;;
     --no-rd) run_rd=no ;;
+    --window) window_rounds=$2; shift ;;
     *) break ;;
   esac
   shift
@@ -56,6 +63,53 @@ what_stayed() {
     END { printf "%d folders (the root among them), %d files (the shallowest in a folder %d levels below the root), deepest entry %d levels below the root\n",
                  folders, files, shallowest, deepest }'
 }
+
+# Processor seconds the session's own Wine server has used so far (other
+# sessions on the machine have theirs).
+server_cpu() {
+  local pid
+  for pid in $(pgrep wineserver); do
+    if { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$pid/stat"
+      return
+    fi
+  done
+  echo 0
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+if [ "$window_rounds" -gt 0 ]; then
+  for size in "${sizes[@]}"; do
+    folders=${size%:*} files=${size#*:}
+    echo
+    echo "tree: $files files in $folders folders ($((folders + files)) entries), $window_rounds rounds"
+    declare -A walls=() cpus=() servers=()
+    for round in $(seq "$window_rounds"); do
+      for mode in without with with without; do
+        python3 "$root/bench/make_tree.py" "$drive_c/bench/w" "$folders" "$files"
+        sync
+        flag=; [ $mode = without ] || flag=--window
+        s0=$(server_cpu); t0=$(now)
+        out=$("$harness/wine-run.sh" "$build/remove_tree_driver.exe" $flag 'C:\bench\w') || out="$out (exit $?)"
+        t1=$(now); s1=$(server_cpu)
+        [ -e "$drive_c/bench/w" ] && { echo "WARNING: left behind: $(what_stayed "$drive_c/bench/w")"; rm -rf "$drive_c/bench/w"; }
+        cpu=${out#*cpu=}; cpu=${cpu%% *}
+        server=$(echo "$s1 - $s0" | bc -l)
+        walls[$mode]+="$(elapsed "$t0" "$t1") " cpus[$mode]+="$cpu " servers[$mode]+="$server "
+        echo "  round $round, $mode the window: wall $(fmt "$(elapsed "$t0" "$t1")") s, driver cpu $cpu s, wine server cpu $(fmt "$server") s; $out"
+      done
+    done
+    for mode in without with; do
+      eval "m_wall_$mode=$(echo "${walls[$mode]}" | tr ' ' '\n' | grep . | median)"
+      eval "m_cpu_$mode=$(echo "${cpus[$mode]}" | tr ' ' '\n' | grep . | median)"
+      eval "m_server_$mode=$(echo "${servers[$mode]}" | tr ' ' '\n' | grep . | median)"
+    done
+    echo "  medians without: wall $(fmt "$m_wall_without") s, driver cpu $(fmt "$m_cpu_without") s, wine server cpu $(fmt "$m_server_without") s"
+    echo "  medians with:    wall $(fmt "$m_wall_with") s, driver cpu $(fmt "$m_cpu_with") s, wine server cpu $(fmt "$m_server_with") s"
+    echo "  with/without: wall $(fmt "$(echo "$m_wall_with / $m_wall_without" | bc -l)"), driver and server cpu $(fmt "$(echo "($m_cpu_with + $m_server_with) / ($m_cpu_without + $m_server_without)" | bc -l)")"
+  done
+  exit 0
+fi
 
 declare -A per_entry
 labels=()

@@ -5,11 +5,16 @@
 // a box captioned CAPTION is on screen, answers it with Cancel (which keeps
 // the game installed for the next run) and notes the milliseconds until the
 // copy has ended. Prints one line per run and the medians.
+//   start_to_box_timer PROGRAM CAPTION ok LOG
+// Once, with /log=LOG: answers OK and notes the milliseconds from the end of
+// the removal (its last line in LOG) to the last box on screen, then from
+// closing that box to the end of the copy.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,10 +31,57 @@ double Now() {
   return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Milliseconds since midnight, local time, as the log writes them.
+double LocalMs(const SYSTEMTIME& time) {
+  return ((time.wHour * 60.0 + time.wMinute) * 60.0 + time.wSecond) * 1000.0 + time.wMilliseconds;
+}
+
+// The local time of the last line of `log` holding `step`, in LocalMs; -1 when none.
+double LoggedAt(const std::wstring& log, const std::string& step) {
+  std::istringstream lines(test::Read(log));
+  double at = -1;
+  for (std::string line; std::getline(lines, line);) {
+    unsigned year, month, day, hour, minute, second, ms;
+    if (line.find(step) == std::string::npos ||
+        std::sscanf(line.c_str(), "%u-%u-%u %u:%u:%u.%u", &year, &month, &day, &hour, &minute, &second, &ms) != 7)
+      continue;
+    at = ((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + ms;
+  }
+  return at;
+}
+
+// One run answered with OK: from the end of the removal to the last box,
+// and from closing it to the end of the copy.
+int MeasureEnd(const std::wstring& program, const std::wstring& caption, const std::wstring& log) {
+  std::wstring line = L"\"" + program + L"\" \"/log=" + log + L"\"";
+  const std::wstring folder = program.substr(0, program.find_last_of(L'\\') + 1);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &info))
+    return 1;
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  const test::Box question = test::AnswerBox(caption, test::Answer::kOk, 120000);
+  SYSTEMTIME shown = {};
+  for (const double start = Now(); !::FindWindowW(L"#32770", caption.c_str()); ::Sleep(2))
+    if (Now() - start > 300000) return 1;
+  ::GetLocalTime(&shown);
+  const test::Box last = test::AnswerBox(caption, test::Answer::kOk, 10000);
+  const double closed = Now();
+  if (question.process) ::WaitForSingleObject(question.process.get(), 60000);
+  const double ended = Now() - closed;
+  const double removed = LoggedAt(log, "removal of the uninstaller and its folders");
+  if (removed < 0 || !last.found) return 1;
+  std::printf("end of the removal to the last box: %.0f ms; box closed to the end: %.0f ms\n",
+              LocalMs(shown) - removed, ended);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) return 2;
+  if (std::wstring(argv[3]) == L"ok") return argc > 4 ? MeasureEnd(argv[1], argv[2], argv[4]) : 2;
   const std::wstring program = argv[1];
   const std::wstring caption = argv[2];
   const int runs = _wtoi(argv[3]);

@@ -7,7 +7,10 @@
 # loopback receives the telemetry. uninstall.exe is started from the game's
 # folder as a user would, the confirmation is answered with OK, and the script
 # prints what was removed, what stayed, the telemetry received and where the
-# pictures of the boxes are.
+# pictures of the boxes and of the progress window are. The game runs and
+# takes one attempt to end, and its data holds a few thousand files, so the
+# progress window shows both parts of the work: ending the game, then
+# removing its files.
 #
 # The 32-bit release program is built into out/uninstall.exe, and it is the
 # program that runs where the kernel starts 32-bit programs. It reports to its
@@ -49,6 +52,8 @@ bin="$root/build/x86_64-test"
 c="$WINEPREFIX/drive_c"
 echo "== Laying out the sample game 'Demo Quest'"
 lay_out_sample_game "$bin" "$program"
+# Enough of the game's data for its removal to last a few seconds.
+python3 "$root/bench/make_tree.py" "$SAMPLE_APP/data/assets" 400 8000
 mkdir -p "$c/work/demo"
 app=$SAMPLE_APP lib=$SAMPLE_LIB desktop=$SAMPLE_DESKTOP programs=$SAMPLE_PROGRAMS
 platform=$SAMPLE_PLATFORM winapp=$SAMPLE_WINAPP
@@ -77,26 +82,32 @@ else
   (cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
 fi
 
-answer() { # caption button picture
-  # A picture of the box as the X display shows it, then the user's answer.
-  local window=
-  for _ in $(seq 450); do
-    window=$(xwininfo -root -tree 2>/dev/null | awk -v name="\"$1\":" 'index($0, name) { print $1; exit }')
-    [ -n "$window" ] && break
-    sleep 0.2
-  done
-  sleep 0.5
-  [ -n "$window" ] && import -window "$window" "out/demo/$3.png"
-  HELPER=answer "$harness/wine-run.sh" "$bin/helper.exe" "$1" "$2" 'C:\work\demo\boxes.txt'
+look() { # picture box|window [first-words [bar]]
+  # A picture of the box or the progress window once it shows so, as the X
+  # display shows it; what it says goes to the demonstration's notes.
+  local seen
+  seen=$(HELPER=look "$harness/wine-run.sh" "$bin/helper.exe" "Demo Quest Unistall" "${@:2}" | tr -d '\r') || return 0
+  sleep 0.3
+  import -window "${seen%% *}" "out/demo/$1.png" 2>/dev/null || true
+  [ "$2" = box ] || echo "${seen#* }" >> "$c/work/demo/progress.txt"
 }
-answer "Demo Quest Unistall" ok confirmation
-answer "Demo Quest Unistall" ok done
+answer() { # button picture
+  look "$2" box
+  HELPER=answer "$harness/wine-run.sh" "$bin/helper.exe" "Demo Quest Unistall" "$1" 'C:\work\demo\boxes.txt'
+}
+answer ok confirmation
+look progress-closing window Closing
+look progress-removing window Removing 300
+answer ok done
 for _ in $(seq 100); do runs_in_prefix 'g_uninstall_' || break; sleep 0.2; done
 
 
 echo
 echo "== The boxes the user saw"
 sed 's/^/   /' "$c/work/demo/boxes.txt"
+echo
+echo "== The progress window meanwhile (its lines, when pictured)"
+sed 's/^/   /' "$c/work/demo/progress.txt" 2>/dev/null || echo "   (not seen)"
 echo
 echo "== What was removed and what stayed"
 show() { # label unix-path
@@ -128,8 +139,10 @@ for line in open(sys.argv[1], encoding="utf-8"):
     print("   " + body.rstrip("\n"))
 PY
 echo
-echo "== Pictures of the boxes"
+echo "== Pictures of the boxes and the progress window"
 echo "   $root/out/demo/confirmation.png"
+echo "   $root/out/demo/progress-closing.png"
+echo "   $root/out/demo/progress-removing.png"
 echo "   $root/out/demo/done.png"
 echo
 # The machine field of the program's PE header tells its architecture.

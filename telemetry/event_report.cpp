@@ -1,17 +1,14 @@
 #include "telemetry/event_report.h"
 
-#include <cstring>
-
 #include <json/value.h>
 #include <json/writer.h>
 
 #include "common/test_seams.h"
 #include "common/deprecation.h"
-#include "common/run_log.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "telemetry/device_identity.h"
-#include "telemetry/http_transport.h"
+#include "telemetry/report_queue.h"
 #include "telemetry/version_info.h"
 
 namespace {
@@ -79,7 +76,7 @@ std::string BuildReportBody(const ReportEvent& event, const ReportContext& conte
   return WriteCompact(array);
 }
 
-bool TelemetryClient::Report(const ReportEvent& event) {
+void TelemetryClient::Begin(const ReportEvent& event) {
   ReportContext context;
   context.device_id = GetDeviceId();
   context.version = WideToUtf8(GetPlatformVersion());
@@ -87,7 +84,7 @@ bool TelemetryClient::Report(const ReportEvent& event) {
   context.install_source = WideToUtf8(GameProfile.branch_id);
   context.game_id = WideToUtf8(GameProfile.game_id);
   context.op_id = WideToUtf8(GameProfile.op_id);
-  const std::string body = BuildReportBody(event, context);
+  std::string body = BuildReportBody(event, context);
 
   ::OutputDebugStringA("start report...\n");
   ::OutputDebugStringW((std::wstring(kCollectionHost) + L"\n").c_str());
@@ -96,10 +93,14 @@ bool TelemetryClient::Report(const ReportEvent& event) {
 
   // Test build only: the port of a collector in the harness.
   const int port = static_cast<int>(TestSeamNumber(L"UNINSTALL_TELEMETRY_PORT", kCollectionPort));
-  std::wstring response;
-  const char* bytes = body.c_str();
-  const bool sent = PostForm(bytes, std::strlen(bytes), kCollectionHost, /*path=*/L"", response, port);
-  LogLine(L"report %s: %s", Utf8ToWide(event.error.empty() ? event.key_function : event.error).c_str(),
-          sent ? L"sent" : L"not sent");
+  SendInOrder(std::move(body), kCollectionHost, port,
+              Utf8ToWide(event.error.empty() ? event.key_function : event.error));
+}
+
+bool TelemetryClient::Await(DWORD wait_ms) { return AwaitQueuedReports(wait_ms); }
+
+bool TelemetryClient::Report(const ReportEvent& event) {
+  Begin(event);
+  (void)Await(INFINITE);
   return true;
 }

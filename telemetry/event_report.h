@@ -52,8 +52,15 @@ std::string BuildReportBody(const ReportEvent& event, const ReportContext& conte
 
 class TelemetryClient {
  public:
-  // Builds a report from the machine, the game profile and `event`, posts it
-  // to the collection host and waits for the exchange. Returns true in every
-  // case, also when the exchange fails.
+  // Builds a report from the machine, the game profile and `event` now, and
+  // posts it to the collection host on a thread of its own, after every
+  // report begun before it: returns at once. Called from one thread.
+  static void Begin(const ReportEvent& event);
+  // Waits up to `wait_ms` for every report begun to end (each has its
+  // exchange's deadline); one still going then ends with the process.
+  // Returns whether all have ended.
+  static bool Await(DWORD wait_ms);
+  // Begin, then Await the exchange. Returns true in every case, also when
+  // the exchange fails.
   static bool Report(const ReportEvent& event);
 };

@@ -3,7 +3,7 @@
 # DLLs that Windows always takes from the system folder. Everything else is
 # loaded from the system folder at its point of use.
 set -u
-allowed=" kernel32.dll user32.dll advapi32.dll shell32.dll ole32.dll shlwapi.dll msvcrt.dll "
+allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll shlwapi.dll msvcrt.dll "
 status=0
 [ $# -gt 0 ] || { echo "no program given"; exit 1; }
 for exe in "$@"; do

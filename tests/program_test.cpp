@@ -8,7 +8,11 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -182,11 +186,15 @@ struct Game {
     for (const std::wstring& file : files) left += Exists(file);
     return std::to_string(left);
   }
-  Strings Reports() const {  // the "error" of each report, "start" for the start
+  // The "error" of each report, "start" for the start, in the order the
+  // collector received them; with `releases`, "<it> let go" where the silent
+  // collector's client let go of one unanswered.
+  Strings Reports(bool releases = false) const {
     Strings outcomes;
-    for (const test::Request& request : test::Requests(marker)) {
+    for (const test::Request& request : test::Requests(marker, releases)) {
       const size_t at = request.body.find("\"error\":\"");
-      outcomes.push_back(at == std::string::npos ? "start" : request.body.substr(at + 9, request.body.find('"', at + 9) - at - 9));
+      outcomes.push_back((at == std::string::npos ? "start" : request.body.substr(at + 9, request.body.find('"', at + 9) - at - 9)) +
+                         (request.released ? " let go" : ""));
     }
     return outcomes;
   }
@@ -199,46 +207,146 @@ struct Game {
   }
 };
 
-// Notes in `context` (a process id and a flag) whether `window` is a shown
-// window of that process. COM keeps hidden windows: a shown one counts.
+// What the windows on screen show: whether the first process `first`
+// showed one (COM keeps hidden windows: a shown one counts), and whether
+// any showed `caption`.
+struct Shown {
+  DWORD first;
+  const std::wstring* caption;
+  bool by_first = false, captioned = false;
+};
+
 BOOL CALLBACK NoteShownWindow(HWND window, LPARAM context) {
-  auto* seen = reinterpret_cast<std::pair<DWORD, bool>*>(context);
+  auto* seen = reinterpret_cast<Shown*>(context);
   DWORD owner = 0;
+  wchar_t title[512] = {};
   ::GetWindowThreadProcessId(window, &owner);
-  seen->second = seen->second || (owner == seen->first && ::IsWindowVisible(window));
+  ::GetWindowTextW(window, title, 512);
+  const bool shown = ::IsWindowVisible(window);
+  seen->by_first = seen->by_first || (owner == seen->first && shown);
+  seen->captioned = seen->captioned || (shown && title == *seen->caption);
   return TRUE;
+}
+
+// The shown window captioned `caption`: a message box, or another window.
+HWND ShownWindow(const std::wstring& caption, bool box) {
+  for (HWND window = ::FindWindowExW(nullptr, nullptr, nullptr, caption.c_str()); window;
+       window = ::FindWindowExW(nullptr, window, nullptr, caption.c_str())) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (::IsWindowVisible(window) && (std::wstring(name) == L"#32770") == box) return window;
+  }
+  return nullptr;
+}
+
+// The progress window's look: its lines, in the order of their identifiers,
+// and its bar. `folder` receives the line cut as a path; `prefixes` notes a
+// line whose "&" would be a mnemonic.
+std::wstring LookAt(HWND window, std::wstring& folder, bool& prefixes) {
+  std::map<int, std::wstring> lines;
+  std::wstring bar;
+  for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[32] = {}, text[512] = {};
+    ::GetClassNameW(child, name, 32);
+    const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+    DWORD_PTR position = 0;
+    if (std::wstring(name) == L"msctls_progress32") {
+      ::SendMessageTimeoutW(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position);
+      bar = (style & PBS_MARQUEE) ? L"[moving]" : L"[" + std::to_wstring(position) + L"]";
+      continue;
+    }
+    ::SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000, &position);
+    lines[::GetDlgCtrlID(child)] = text;
+    prefixes = prefixes || !(style & SS_NOPREFIX);
+    if ((style & SS_ELLIPSISMASK) == SS_PATHELLIPSIS) folder = text;
+  }
+  std::wstring look;
+  for (const auto& line : lines) look += line.second + L"|";
+  return look + bar;
+}
+
+// Watches the progress window from the answer to the closing box (or the
+// end of `copy`), trying once to close it: "none", or "shown (<its first
+// line first seen>)" with ", moving" when it changed after that, and what
+// should never be.
+// `folders` receives the folders it named.
+std::string WatchProgress(const std::wstring& caption, HANDLE copy, std::set<std::wstring>& folders) {
+  bool shown = false, moving = false, with_box = false, prefixes = false;
+  std::wstring first;
+  for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 120000; ::Sleep(20)) {
+    const HWND progress = ShownWindow(caption, false);
+    if (ShownWindow(caption, true)) {
+      with_box = progress != nullptr;
+      break;
+    }
+    if (!progress && (!copy || ::WaitForSingleObject(copy, 0) == WAIT_OBJECT_0)) break;
+    if (!progress) continue;
+    std::wstring folder;
+    const std::wstring look = LookAt(progress, folder, prefixes);
+    folders.insert(folder);
+    if (!shown) {  // as a user would: its close button, Alt+F4
+      DWORD_PTR result = 0;
+      ::SendMessageTimeoutW(progress, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 1000, &result);
+      ::SendMessageTimeoutW(progress, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 1000, &result);
+      first = look;
+    }
+    shown = true;
+    moving = moving || look != first;
+  }
+  if (!shown) return "none";
+  return "shown (" + WideToUtf8(first.substr(0, first.find(L'|'))) + ")" + (moving ? ", moving" : "") +
+         (with_box ? ", up with the box" : "") + (prefixes ? ", with mnemonics" : "");
 }
 
 // Runs `command_line` from `folder`; checks that its first process, which
 // waits for the copy's word, shows no window unless it is the removal stage
-// itself; answers the question with `confirm`, calling `meanwhile` while it
-// is up, and a closing box, if any, with OK: the boxes' texts, or a note of a
-// window or an exit code other than 0. Without a question: "exit <code>" of
-// the first process.
+// itself; answers the question with
+// `confirm`, calling `meanwhile` while it is up, and a closing box, if any,
+// with OK: the boxes' texts, or a note of a window or an exit code other than
+// 0. Without a question: "exit <code>" of the first process, or a note of a
+// window captioned `caption`. `progress` receives what WatchProgress saw.
 Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, Answer confirm, const std::wstring& caption,
-                 const std::function<void()>& meanwhile = nullptr) {
+                 const std::function<void()>& meanwhile = nullptr, std::string* progress = nullptr,
+                 std::set<std::wstring>* folders = nullptr) {
   const test::Process first = test::Start(command_line, folder);
   const bool direct = command_line.find(L"action=uninstall") != std::wstring::npos;
-  std::pair<DWORD, bool> windows{first.id, false};
+  Shown windows{first.id, &caption};
   const auto note_windows = [&] {
     if (!direct) ::EnumWindows(NoteShownWindow, reinterpret_cast<LPARAM>(&windows));
   };
   if (confirm == Answer::kNone) {
     while (first.Wait(1) == ~0u) note_windows();
-    return {windows.second ? L"a window" : L"exit " + std::to_wstring(first.Wait(120000))};
+    return {windows.by_first || windows.captioned ? L"a window" : L"exit " + std::to_wstring(first.Wait(120000))};
   }
   test::Box question = test::AnswerBox(caption, confirm, 60000, [&] {
     note_windows();
     if (meanwhile) meanwhile();
   });
+  std::set<std::wstring> named;
+  const std::string seen = WatchProgress(caption, question.process.get(), folders ? *folders : named);
+  if (progress) *progress = seen;
   const test::Box closing = test::AnswerBox(caption, Answer::kOk, confirm == Answer::kOk ? 60000 : 2000);
   test::Process copy;
   copy.handle = std::move(question.process);
   Texts boxes;
   for (const test::Box* box : {static_cast<const test::Box*>(&question), &closing})
     if (box->found) boxes.push_back(box->text);
-  const bool clean = !windows.second && (!copy.handle || copy.Wait(60000) == 0) && first.Wait(10000) == 0;
+  const bool clean = !windows.by_first && (!copy.handle || copy.Wait(60000) == 0) && first.Wait(10000) == 0;
   return clean ? boxes : Texts{L"a window or an exit code other than 0"};
+}
+
+// The window in front once `act` is done, which starts with a window of the
+// test's own in front.
+HWND InFrontAfter(const std::function<void()>& act) {
+  const HWND own = ::CreateWindowExW(0, L"STATIC", L"elsewhere", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                                     nullptr, nullptr, nullptr);
+  ::SetForegroundWindow(own);
+  EXPECT_EQ(::GetForegroundWindow(), own);
+  act();
+  HWND front = ::GetForegroundWindow();
+  for (int i = 0; i < 100 && front == own; ++i, ::Sleep(20)) front = ::GetForegroundWindow();
+  ::DestroyWindow(own);
+  return front;
 }
 
 // Another program that holds `file` open to read, sharing nothing or, with
@@ -284,10 +392,16 @@ TEST(Program, AsAUserLivesIt) {
   const std::map<std::wstring, std::wstring> kUnkillable = {
       {L"UNINSTALL_TEST_TERMINATE_FAILS", L"1"}, {L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3"}, {L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100"}};
   const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}, {"shortcut_name", "Other Game"}};
-  const auto second_starts = [](const Game& g) {  // while the first asks
-    EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u);
-    EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u);
+  const auto second_starts = [](const Game& g) {  // while the first asks, with another window in front
+    const HWND box = ShownWindow(L"Demo Quest Unistall", true);
+    EXPECT_EQ(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u); }), box);
+    EXPECT_NE(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u); }), box);
     EXPECT_EQ(g.Registration(), "none");
+  };
+  const auto holds_the_start = [](const Game& g) {  // against a collector that never answers
+    for (int i = 0; i < 1000 && g.Reports().empty(); ++i) ::Sleep(20);
+    EXPECT_EQ(g.Reports(true), Strings{"start"}) << "the question waited for the start's exchange";
+    for (int i = 0; i < 1500 && g.Reports(true).size() < 2; ++i) ::Sleep(20);  // given up at its deadline
   };
   const auto second_removal = [](const Game& g) {  // while a removal started directly asks
     EXPECT_EQ(test::Start(L"\"" + test::ProgramFolder() + L"uninstall.exe\" /action=uninstall /quiet /path=\"" +
@@ -330,11 +444,23 @@ TEST(Program, AsAUserLivesIt) {
     std::wstring hold;                                     // a file another program holds open
     size_t more_starts = 0;                                // uninstallers started meanwhile
     std::function<void(Game&)> before = nullptr;           // more of the situation, before the start
+    std::string progress = "";       // what the progress window showed after the answer ("": not looked at)
+    std::wstring shows_folder = L"";  // a folder it must name as it is; it names no other but the game's own
   } cases[] = {
-      {"Cancel", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
+      {"Cancel", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed",
+       nullptr, L"", 0, nullptr, "none"},
       {"the close button", {}, "", L"", L"", {}, false, Answer::kCloseButton, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
-      {"OK", {}, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none"},
-      {"OK while the game runs", {}, "", L"", L"", {}, true, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none"},
+      {"OK: done within a second, no progress window", {}, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
+       {"start", "success"}, "0", "none", nullptr, L"", 0, nullptr, "none"},
+      {"OK while the game runs: the progress window while it is ended", {}, "", L"", L"", {}, true, Answer::kOk,
+       {kQuestion, kDone}, {"start", "success"}, "0", "none", nullptr, L"", 0, nullptr, "shown (Closing Demo Quest\u2026)"},
+      {"a removal that lasts: the progress window follows it and cannot be closed", {}, "",
+       L"%s%n&x/1 %s%n&x/2 %s%n&x/3 %s%n&x/4 %s%n&x/5 %s%n&x/6 %s%n&x/7 %s%n&x/8", L"",
+       {{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L"200"}}, false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "none",
+       nullptr, L"", 0, nullptr, "shown (Removing Demo Quest\u2026), moving", L"%s%n&x"},
+      {"a collector that never answers holds neither the question nor the order of the reports", {}, "", L"", L"",
+       {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_SILENT_PORT")}}, false, Answer::kCancel, {kQuestion},
+       {"start", "cancelled_by_user"}, "6", "as installed", holds_the_start},
       {"OK, the game cannot be ended", {}, "", L"", L"", kUnkillable, true, Answer::kOk, {kQuestion, kRunning},
        {"start", "residual_process"}, "6", "as installed"},
       {"names that leave their folders",
@@ -429,9 +555,21 @@ TEST(Program, AsAUserLivesIt) {
       if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
     const std::wstring caption = !c.boxes.empty() && c.boxes[0] == kNoName ? L" Unistall" : L"Demo Quest Unistall";
     const DWORD start = ::GetTickCount();
+    std::string progress;
+    std::set<std::wstring> folders;
     EXPECT_EQ(RunProgram(L"\"" + (relocates ? game.app : test::ProgramFolder()) + L"uninstall.exe\" " + arguments,
-                         relocates ? game.app : L"C:\\work", c.confirm, caption, [&] { if (c.meanwhile) c.meanwhile(game); }),
+                         relocates ? game.app : L"C:\\work", c.confirm, caption, [&] { if (c.meanwhile) c.meanwhile(game); },
+                         &progress, &folders),
               expected);
+    // "shown (...)" may also have caught it moving; never up with a box, nor with mnemonics.
+    if (!c.progress.empty()) EXPECT_EQ(progress.substr(0, c.progress == "none" ? std::string::npos : c.progress.size()), c.progress);
+    for (const char* never : {", up with the box", ", with mnemonics"}) EXPECT_EQ(progress.find(never), std::string::npos) << progress;
+    if (!c.shows_folder.empty()) {
+      EXPECT_EQ(folders.count(c.shows_folder), 1u);
+      // Each named as it is, below what is removed.
+      const std::set<std::wstring> game_folders = {L"", L"app", L"data", L"res", L"res\\data", L"G", L"7", c.shows_folder};
+      for (const std::wstring& shown : folders) EXPECT_EQ(game_folders.count(shown), 1u) << WideToUtf8(shown);
+    }
     // Each report has 10 s at most, whatever the network does.
     EXPECT_LT(::GetTickCount() - start, 45000u) << "the run ended before 45 s";
     const std::vector<std::wstring> launches = game.Launches();
@@ -444,6 +582,12 @@ TEST(Program, AsAUserLivesIt) {
       EXPECT_EQ(AwaitWithoutBoxes(std::stoul(launches[1]), caption), "");
     }
     EXPECT_EQ(game.Reports(), c.reports);
+    // Where the collector held a report unanswered, the next one came only
+    // once that one was let go.
+    const Strings collected = game.Reports(true);
+    const auto let_go = [](const std::string& report) { return report.find(" let go") != std::string::npos; };
+    for (size_t i = 1; std::any_of(collected.begin(), collected.end(), let_go) && i < collected.size(); ++i)
+      if (!let_go(collected[i])) EXPECT_TRUE(let_go(collected[i - 1])) << collected[i] << " came while " << collected[i - 1] << " was held";
     // Under Wine a link swapped in from the Unix side leaves the held
     // folder's name behind; how much of the game's own the removal can
     // still prove its own, and remove, varies ("1|2"): nothing else goes.
@@ -740,15 +884,18 @@ TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
                         ::SizeofResource(module.get(), manifest));
   EXPECT_NE(xml.find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_EQ(xml.find("<compatibility"), std::string::npos);  // Windows 8 and later report 6.2: "Win10"
+  // Today's controls, and each window laid out at its display's scale.
+  EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(xml.find(">PerMonitorV2"), std::string::npos);
 
   const Game game({}, "");
   for (const std::wstring& folder : {game.app, game.temp})
-    for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll"})
+    for (const wchar_t* dll : {L"wininet.dll", L"iphlpapi.dll", L"comctl32.dll"})
       test::Write(folder + dll, test::Read(test::ProgramFolder() + L"planted\\" + dll));
   // Wine takes its DLL load order from the Unix environment, which the test
   // runner sets for this test alone (tests.cmake). An ordinary load from the
   // program's folder finds the planted DLL...
-  ASSERT_EQ(test::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi=n,b");
+  ASSERT_EQ(test::Env(L"WINEDLLOVERRIDES"), L"wininet,iphlpapi,comctl32=n,b");
   test::Write(game.app + L"probe.exe", test::Read(test::ProgramFolder() + L"helper.exe"));
   test::SetEnv({{L"HELPER", L"load"}});
   EXPECT_EQ(test::Start(L"\"" + game.app + L"probe.exe\" wininet.dll").Wait(), 0u);
@@ -756,8 +903,14 @@ TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
   EXPECT_TRUE(Exists(L"C:\\work\\markers\\wininet.dll.loaded"));
   test::RemoveTree(L"C:\\work\\markers");
   ::DeleteFileW((game.app + L"probe.exe").c_str());
-  // ...but the uninstaller never does, in either of its two processes.
-  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, Answer::kOk, L"Demo Quest Unistall"), (Texts{kQuestion, kDone}));
+  // ...but the uninstaller never does, in either of its two processes, its
+  // progress window included (a removal made to last).
+  std::string progress;
+  test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L"300"}});
+  EXPECT_EQ(RunProgram(L"\"" + game.app + L"uninstall.exe\"", game.app, Answer::kOk, L"Demo Quest Unistall", nullptr, &progress),
+            (Texts{kQuestion, kDone}));
+  test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L""}});
+  EXPECT_EQ(progress.substr(0, 5), "shown");
   EXPECT_FALSE(Exists(L"C:\\work\\markers"));
   EXPECT_EQ(game.Reports(), (Strings{"start", "success"}));
 }

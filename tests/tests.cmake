@@ -55,7 +55,7 @@ endif()
 
 # DLLs planted beside the program by the search-order tests. They go to their
 # own folder, so that no other test program ever sits beside them.
-foreach(dll wininet iphlpapi)
+foreach(dll wininet iphlpapi comctl32)
   add_library(planted_${dll} SHARED tests/planted/planted_dll.cpp)
   set_target_properties(planted_${dll} PROPERTIES OUTPUT_NAME ${dll} PREFIX ""
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/planted")
@@ -65,4 +65,4 @@ endforeach()
 # Wine reads the DLL load order from the Unix environment of the first
 # process; Windows would prefer a DLL beside the program anyway.
 set_tests_properties(Program.AsksForAdministratorAndNeverLoadsPlantedSystemDlls PROPERTIES
-  ENVIRONMENT "WINEDLLOVERRIDES=wininet,iphlpapi=n,b")
+  ENVIRONMENT "WINEDLLOVERRIDES=wininet,iphlpapi,comctl32=n,b")

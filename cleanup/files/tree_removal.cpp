@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "cleanup/files/native_files.h"
+#include "cleanup/files/removal_progress.h"
 #include "cleanup/files/removal_safety.h"
 #include "common/unique_resource.h"
 
@@ -38,9 +39,11 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 struct WalkedFolder {
   UniqueFileHandle handle;  // invalid: could not be opened, or not itself
   std::wstring entry;       // its name in its parent
+  std::wstring files;       // its files to visit, each name ended by a NUL, until visited
   size_t parent = kRoot;    // index of its parent in the walk
   bool link = false;        // never entered
   bool kept = false;        // on the way to something that stays
+  bool listed = false;      // its files are known
   static constexpr size_t kRoot = ~size_t{0};
 };
 
@@ -86,7 +89,10 @@ struct TreeWalk {
   const std::wstring& root_path;
   const KeepList& keep;
   Walk folders;
-  bool complete = true;  // nothing but what is kept has stayed
+  std::wstring root_files;  // as WalkedFolder::files, for the root
+  size_t file_count = 0;    // files listed to visit
+  bool complete = true;     // nothing but what is kept has stayed
+  bool tells_progress = false;  // a removal the run's progress counts
 
   std::wstring Relative(size_t folder, const std::wstring& name) const {
     const std::wstring base = folder == WalkedFolder::kRoot ? std::wstring() : RelativeOf(folders, folder);
@@ -94,6 +100,17 @@ struct TreeWalk {
   }
   bool OnKeptWay(size_t folder) const {
     return !keep.empty() && (folder == WalkedFolder::kRoot || folders[folder].kept);
+  }
+  // Tells the run's progress which folder is being worked in: its path
+  // below the root, or the root's own name.
+  void WorkingIn(size_t folder) const {
+    if (!tells_progress || !FolderNamesWatched()) return;
+    if (folder != WalkedFolder::kRoot) return NoteFolder(RelativeOf(folders, folder));
+    const size_t slash = root_path.find_last_of(L'\\');
+    NoteFolder(slash == std::wstring::npos ? root_path : root_path.substr(slash + 1));
+  }
+  void Done(bool removed) const {
+    if (tells_progress) NoteEntryDone(removed);
   }
   void Notify(size_t folder, const std::wstring& name, RemovalStep step) const {
 #if defined(UNINSTALL_TEST_BUILD)
@@ -129,55 +146,114 @@ WalkedFolder OpenFound(HANDLE parent, const std::wstring& parent_name, const std
 using FilesVisitor = std::function<void(TreeWalk& walk, HANDLE folder, const std::wstring& name,
                                         size_t index, const std::vector<std::wstring>& files)>;
 
-// Lists the open folder `folder` (index `index`): its files go to `files`,
-// its subfolders matching `pattern` are opened and added to the walk when
-// `discover`. False when it cannot be listed.
+// The name of the entry `name` of the folder named `folder` (a volume's
+// root ends in "\" itself).
+std::wstring NameBelow(const std::wstring& folder, const std::wstring& name) {
+  return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
+// Appends `name`, ended by a NUL, to the packed list `files`.
+void Pack(std::wstring& files, const std::wstring& name) {
+  files += name;
+  files += L'\0';
+}
+
+// The names packed in `files`, into `out`.
+void Unpack(const std::wstring& files, std::vector<std::wstring>& out) {
+  out.clear();
+  for (size_t at = 0; at < files.size();) {
+    const size_t end = files.find(L'\0', at);
+    out.emplace_back(files, at, end - at);
+    at = end + 1;
+  }
+}
+
+// Lists the open folder `folder` (index `index`): its files, but those the
+// walk keeps, go packed to `files` when `keep_files`; its subfolders
+// matching `pattern` are opened and added to the walk when `discover`.
+// False when it cannot be listed.
 bool ListInto(TreeWalk& walk, HANDLE folder, const std::wstring& name, size_t index,
-              const std::wstring& pattern, bool discover, std::vector<std::wstring>& files) {
+              const std::wstring& pattern, bool discover, bool keep_files, std::wstring& files) {
   std::vector<FolderEntry> entries;
   if (!ListFolderEntries(folder, entries)) return false;
   walk.Notify(index, L"", RemovalStep::kListed);
-  files.clear();
+  const bool keeping = walk.OnKeptWay(index);
   for (FolderEntry& entry : entries) {
+    // What is kept whole is neither entered nor visited.
+    if (keeping && walk.keep.Keeps(walk.Relative(index, entry.name))) continue;
     if (!entry.folder) {
-      files.push_back(std::move(entry.name));
+      if (!keep_files) continue;
+      Pack(files, entry.name);
+      ++walk.file_count;
     } else if (discover && Matches(entry.name, pattern)) {
-      // A folder kept whole is not entered.
-      if (walk.OnKeptWay(index) && walk.keep.Keeps(walk.Relative(index, entry.name))) continue;
       WalkedFolder found = OpenFound(folder, name, entry.name);
       found.parent = index;
-      found.kept = walk.OnKeptWay(index) && walk.keep.LeadsTo(walk.Relative(index, entry.name));
+      found.kept = keeping && walk.keep.LeadsTo(walk.Relative(index, entry.name));
       walk.folders.push_back(std::move(found));
     }
   }
   return true;
 }
 
-// Breadth-first walk below the root, each folder opened from its parent's
-// handle as it is found and held until the caller lets it go. A folder that
-// cannot be opened or listed ends the discovery: the folders already found
-// are still listed, for their files alone.
-void WalkBelow(TreeWalk& walk, const std::wstring& folder_pattern, const FilesVisitor& visit_files) {
-  std::vector<std::wstring> root_files, files;
-  const std::wstring root_name = EntryName(walk.root);
-  if (!ListInto(walk, walk.root, root_name, WalkedFolder::kRoot, folder_pattern, true, root_files)) {
+// Breadth-first listing of the whole tree below the root, each folder opened
+// from its parent's handle as it is found and held until the caller lets it
+// go; with `keep_files`, the files of each folder are kept for VisitFiles.
+// A folder that cannot be opened or listed ends the discovery: the folders
+// already found are still listed, for their files alone. False when the
+// root cannot be listed.
+bool ListTree(TreeWalk& walk, const std::wstring& folder_pattern, bool keep_files) {
+  walk.WorkingIn(WalkedFolder::kRoot);
+  if (!ListInto(walk, walk.root, EntryName(walk.root), WalkedFolder::kRoot, folder_pattern, true,
+                keep_files, walk.root_files)) {
     walk.complete = false;
-    return;
+    return false;
   }
   bool discovering = true;
   for (size_t i = 0; i < walk.folders.size(); ++i) {
     if (walk.folders[i].link) continue;
+    walk.WorkingIn(i);
     // Copied: finding more folders moves the vector.
     const HANDLE handle = walk.folders[i].handle.get();
     const std::wstring name = handle ? EntryName(handle) : std::wstring();
-    if (name.empty() || !ListInto(walk, handle, name, i, folder_pattern, discovering, files)) {
+    std::wstring files;
+    if (name.empty() ||
+        !ListInto(walk, handle, name, i, folder_pattern, discovering, keep_files, files)) {
       discovering = false;
       walk.complete = false;
       continue;
     }
-    if (visit_files) visit_files(walk, handle, name, i, files);
+    // Kept until visited: no room to spare.
+    files.shrink_to_fit();
+    walk.folders[i].files = std::move(files);
+    walk.folders[i].listed = true;
   }
-  if (visit_files) visit_files(walk, walk.root, root_name, WalkedFolder::kRoot, root_files);
+  return true;
+}
+
+// Calls `visit_files` with the files ListTree kept: the folders in walk
+// order, then the root; each list is let go once visited. A folder's name
+// is the root's extended by the names the walk checked on its way down.
+void VisitFiles(TreeWalk& walk, const FilesVisitor& visit_files) {
+  const std::wstring root_name = EntryName(walk.root);
+  std::vector<std::wstring> files;
+  for (size_t i = 0; i < walk.folders.size(); ++i) {
+    WalkedFolder& folder = walk.folders[i];
+    if (!folder.listed) continue;
+    walk.WorkingIn(i);
+    Unpack(folder.files, files);
+    std::wstring().swap(folder.files);
+    visit_files(walk, folder.handle.get(), NameBelow(root_name, RelativeOf(walk.folders, i)), i, files);
+  }
+  walk.WorkingIn(WalkedFolder::kRoot);
+  Unpack(walk.root_files, files);
+  std::wstring().swap(walk.root_files);
+  visit_files(walk, walk.root, root_name, WalkedFolder::kRoot, files);
+}
+
+// The whole walk: the tree listed, then its files visited.
+void WalkBelow(TreeWalk& walk, const std::wstring& folder_pattern, const FilesVisitor& visit_files) {
+  if (ListTree(walk, folder_pattern, static_cast<bool>(visit_files)) && visit_files)
+    VisitFiles(walk, visit_files);
 }
 
 // Deletes the file `name` of the open folder `folder` through its own
@@ -188,16 +264,15 @@ bool DeleteChildFile(HANDLE folder, const std::wstring& folder_name, const std::
          MarkForDeletion(file.get());
 }
 
-// Deletes every file the walk lists but those it keeps; `last` holds the
-// result of the last delete.
+// Deletes every file the walk lists (it lists none of those it keeps);
+// `last` holds the result of the last delete.
 FilesVisitor FileDeleter(bool& last) {
   return [&last](TreeWalk& walk, HANDLE folder, const std::wstring& name, size_t index,
                  const std::vector<std::wstring>& files) {
-    const bool keeping = walk.OnKeptWay(index);
     for (const std::wstring& file : files) {
-      if (keeping && walk.keep.Keeps(walk.Relative(index, file))) continue;
       last = DeleteChildFile(folder, name, file);
       walk.complete = walk.complete && last;
+      walk.Done(last);
       walk.Notify(index, file, last ? RemovalStep::kRemoved : RemovalStep::kLeft);
     }
   };
@@ -217,11 +292,13 @@ bool RemoveWalkedFolders(TreeWalk& walk) {
       folder.handle.reset();
       continue;
     }
+    walk.WorkingIn(i);
     last = folder.handle && MarkForDeletion(folder.handle.get());
     folder.handle.reset();
     const HANDLE parent = folder.parent == WalkedFolder::kRoot ? walk.root : folders[folder.parent].handle.get();
     last = last && !OpenChildToLook(parent, folder.entry);
     walk.complete = walk.complete && last;
+    walk.Done(last);
     walk.Notify(i, L"", last ? RemovalStep::kRemoved : RemovalStep::kLeft);
   }
   return last;
@@ -298,7 +375,15 @@ bool EmptyFolder(const FolderForRemoval& root, const std::vector<std::wstring>& 
     bool last = false;
     const KeepList keep(keep_paths);
     TreeWalk walk(root.handle(), root.path(), keep);
-    WalkBelow(walk, L"*", FileDeleter(last));
+    walk.tells_progress = true;
+    NoteWalkStarted();
+    // Listed whole first, so that the run's progress knows its size.
+    if (ListTree(walk, L"*", /*keep_files=*/true)) {
+      size_t folders = 0;
+      for (const WalkedFolder& folder : walk.folders) folders += !folder.kept;
+      NoteWalkSize(static_cast<unsigned long>(walk.file_count + folders));
+      VisitFiles(walk, FileDeleter(last));
+    }
     (void)RemoveWalkedFolders(walk);
     return walk.complete;
   } catch (...) {

@@ -48,10 +48,12 @@ bool DeleteAllFiles(const FolderForRemoval& root);
 bool RemoveAllSubdirectories(const FolderForRemoval& root);
 
 // Removes everything below `root` but `keep` (paths below it, which keep
-// their folders too): all files, then all folders, deepest first; every
-// folder stays open, without delete sharing, until its own turn. True when
-// nothing else stays; false too when `root` is not a folder to empty, and
-// when memory ran out (what was not reached stays).
+// their folders too): the whole tree listed first, then all files, then all
+// folders, deepest first; every folder stays open, without delete sharing,
+// until its own turn. Tells the run's progress (removal_progress.h) the
+// walk's size once listed and each entry as it goes. True when nothing else
+// stays; false too when `root` is not a folder to empty, and when memory ran
+// out (what was not reached stays).
 bool EmptyFolder(const FolderForRemoval& root, const std::vector<std::wstring>& keep);
 
 // Removes `root` with everything below it: EmptyFolder, then `root` itself.

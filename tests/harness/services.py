@@ -8,7 +8,8 @@ RECORDS (method, path, version, header_text, body_length and body_hex, the
 body's first 64 KiB in hexadecimal):
   COLLECTOR_PORT             answers 200 "ok" (on 443 when it is free)
   COLLECTOR_ERROR_PORT       answers 500 with a body
-  COLLECTOR_SILENT_PORT      takes the request and never answers
+  COLLECTOR_SILENT_PORT      takes the request and never answers; once the client
+                             lets go, records it again with "released": true
   COLLECTOR_WRONG_HOST_PORT  answers 200, with a certificate for another name
   COLLECTOR_CLOSED_PORT      nothing listens
   COLLECTOR_TRICKLE_PORT     plain TCP: starts a TLS handshake record and sends
@@ -52,8 +53,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with LOCK, open(self.server.records, "a") as records:
             records.write(json.dumps(entry) + "\n")
         if self.server.mode == "silent":
-            while self.connection.recv(1024):  # until the client gives up
+            try:
+                while self.connection.recv(1024):  # until the client gives up
+                    pass
+            except OSError:
                 pass
+            entry["released"] = True  # the client let go of it unanswered
+            with LOCK, open(self.server.records, "a") as records:
+                records.write(json.dumps(entry) + "\n")
             return
         status, text = (500, b"collector failure: event not stored") if self.server.mode == "error" else (200, b"ok")
         self.send_response(status)

@@ -312,7 +312,7 @@ Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms,
   return box;
 }
 
-std::vector<Request> Requests(const std::string& marker) {
+std::vector<Request> Requests(const std::string& marker, bool releases) {
   std::vector<Request> found;
   std::istringstream lines(Read(Env(L"COLLECTOR_RECORDS")));
   Json::CharReaderBuilder builder;
@@ -320,8 +320,9 @@ std::vector<Request> Requests(const std::string& marker) {
   for (std::string line; std::getline(lines, line);) {
     Json::Value entry;
     if (!reader->parse(line.data(), line.data() + line.size(), &entry, nullptr)) continue;
+    if (entry["released"].asBool() && !releases) continue;
     Request request{entry["method"].asString(), entry["path"].asString(), entry["version"].asString(),
-                    entry["header_text"].asString(), "", entry["body_length"].asUInt()};
+                    entry["header_text"].asString(), "", entry["body_length"].asUInt(), entry["released"].asBool()};
     const std::string hex = entry["body_hex"].asString();
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
       request.body += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));

@@ -72,8 +72,11 @@ Box AnswerBox(const std::wstring& caption, Answer answer, DWORD timeout_ms = 600
 struct Request {
   std::string method, path, version, headers, body;  // the body's first 64 KiB
   size_t length = 0;
+  bool released = false;  // the silent collector's note that the client let go of it
 };
-std::vector<Request> Requests(const std::string& marker);  // recorded, body holding marker
+// Recorded, body holding marker, in the order received; with `releases`,
+// the silent collector's notes among them.
+std::vector<Request> Requests(const std::string& marker, bool releases = false);
 std::string UniqueMarker();
 
 }  // namespace test
