@@ -127,6 +127,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
   g_instance = instance;
   (void)::CoInitialize(nullptr);
   int exit_code = 0;
-  if (!UninstallFlow(exit_code)) return exit_code;
+  // Ended here rather than by returning: a report given up at its deadline
+  // may still run on its thread, and must not find the program's static
+  // objects going away under it.
+  if (!UninstallFlow(exit_code)) ::ExitProcess(static_cast<UINT>(exit_code));
   return RunResident(instance);
 }

@@ -385,8 +385,11 @@ std::string AwaitWithoutBoxes(DWORD id, const std::wstring& caption) {
 }  // namespace
 
 // One row per thing a user does or meets, from the game's own folder unless
-// the row starts the removal stage itself.
-TEST(Program, AsAUserLivesIt) {
+// the row starts the removal stage itself. Run in two halves, `around` or
+// not: the rows where something else happens around the run (before it, or
+// while the question is up) or nobody answers (unattended runs), and the
+// others.
+void LiveTheTable(bool around) {
   const std::wstring documents = ShellFolder(CSIDL_PERSONAL), direct = L"/action=uninstall ";
   test::Write(documents + L"\\res\\data\\init.dat", "{\"game_name\":\"Demo Quest\"}");
   const std::map<std::wstring, std::wstring> kUnkillable = {
@@ -531,6 +534,7 @@ TEST(Program, AsAUserLivesIt) {
        "0", "none"},
   };
   for (const auto& c : cases) {
+    if ((c.meanwhile || c.before || c.confirm == Answer::kNone) != around) continue;
     SCOPED_TRACE(c.what);
     Game game(c.changes, c.document);
     if (c.before) c.before(game);
@@ -628,6 +632,9 @@ TEST(Program, AsAUserLivesIt) {
   EXPECT_EQ(test::Read(documents + L"\\res\\data\\init.dat"), "{\"game_name\":\"Demo Quest\"}");
   test::RemoveTree(documents + L"\\res");
 }
+
+TEST(Program, AsAUserLivesIt) { LiveTheTable(/*around=*/false); }
+TEST(Program, WhatHappensAroundARunAndWhenNobodyAnswers) { LiveTheTable(/*around=*/true); }
 
 // A file in use stops the removal before the uninstaller and the descriptor
 // go, and before the outcome is told: the entry written back names a working
