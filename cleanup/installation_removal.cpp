@@ -10,6 +10,7 @@
 #include "cleanup/files/path_operations.h"
 #include "cleanup/registration.h"
 #include "cleanup/files/removal_safety.h"
+#include "cleanup/files/shell_folders.h"
 #include "cleanup/shortcut_removal.h"
 #include "cleanup/files/tree_removal.h"
 #include "common/run_log.h"
@@ -17,14 +18,6 @@
 #include "profile/game_profile.h"
 
 namespace {
-
-// The shell folder `csidl` of the user the process runs as, or "" when the
-// query fails.
-std::wstring ShellFolder(int csidl) {
-  wchar_t buffer[MAX_PATH] = {};
-  if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, /*fCreate=*/FALSE)) return {};
-  return buffer;
-}
 
 constexpr wchar_t kDescriptor[] = L"res\\data\\init.dat";
 
@@ -42,7 +35,7 @@ InstallationNames NamesOfInstallation(const std::wstring& install_dir, const std
 
 void RemoveDesktopShortcut(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.shortcut_name)) return;
-  const std::wstring desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
+  const std::wstring desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY);
   if (desktop.empty()) return;
   const bool removed = RemoveGameShortcut(desktop, GameProfile.shortcut_name + L".lnk", installation);
   LogLine(L"desktop shortcut %s.lnk: %s", GameProfile.shortcut_name.c_str(),
@@ -81,7 +74,7 @@ void RemoveSharedCache(HANDLE library, const std::wstring& library_path, const F
 
 void RemoveStartMenuFolder(const InstallationNames& installation) {
   if (!IsPlainName(GameProfile.install_name)) return;
-  const std::wstring start_menu = ShellFolder(CSIDL_STARTMENU);
+  const std::wstring start_menu = ShellFolderPath(CSIDL_STARTMENU);
   if (start_menu.empty()) return;
   RemoveShortcutFolder(start_menu + L"\\Programs", GameProfile.install_name, installation);
   LogLine(L"Start-menu folder Programs\\%s: %s", GameProfile.install_name.c_str(),

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cleanup/files/removal_safety.h"
+#include "common/registry_text.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
 
@@ -26,17 +27,6 @@ constexpr wchar_t kUserUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVers
 constexpr wchar_t kUserAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
 enum class EntryType { kUninstall, kAppPaths };
-
-std::wstring QueryText(HKEY key, const wchar_t* name) {
-  wchar_t buffer[1024] = {};
-  DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-  DWORD type = 0;
-  if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return buffer;
-}
 
 // The path a value names: the quoted part when it starts with a quote,
 // otherwise the text without an icon index (",0").
@@ -70,10 +60,10 @@ bool Names(const std::wstring& text, const std::wstring& installation, bool fold
 // Whether the open entry `key` is this game's.
 bool IsGamesEntry(HKEY key, EntryType kind) {
   const std::wstring installation = AbsolutePath(GameProfile.install_dir);
-  if (kind == EntryType::kAppPaths) return Names(QueryText(key, nullptr), installation, false);
-  return Names(QueryText(key, L"InstallLocation"), installation, true) ||
-         Names(QueryText(key, L"UninstallString"), installation, false) ||
-         Names(QueryText(key, L"DisplayIcon"), installation, false);
+  if (kind == EntryType::kAppPaths) return Names(RegistryText(key, nullptr), installation, false);
+  return Names(RegistryText(key, L"InstallLocation"), installation, true) ||
+         Names(RegistryText(key, L"UninstallString"), installation, false) ||
+         Names(RegistryText(key, L"DisplayIcon"), installation, false);
 }
 
 // Deletes the key itself through the handle it was judged by, only when

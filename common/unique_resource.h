@@ -67,6 +67,12 @@ struct LibraryTraits {
   static void Close(Type m) { ::FreeLibrary(m); }
 };
 
+struct LocalMemoryTraits {  // what the system allocates for the caller to LocalFree
+  using Type = PSECURITY_DESCRIPTOR;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type memory) { ::LocalFree(memory); }
+};
+
 template <typename Interface>
 struct ComTraits {  // CoCreateInstance, QueryInterface and the like
   using Type = Interface*;
@@ -79,5 +85,6 @@ using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFind = UniqueResource<FindTraits>;
 using UniqueKey = UniqueResource<KeyTraits>;
 using UniqueLibrary = UniqueResource<LibraryTraits>;
+using UniqueSecurityDescriptor = UniqueResource<LocalMemoryTraits>;
 template <typename Interface>
 using UniqueCom = UniqueResource<ComTraits<Interface>>;

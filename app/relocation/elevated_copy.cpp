@@ -21,13 +21,6 @@ constexpr size_t kFolderDigits = 32;
 // someone filled stays a bounded look.
 constexpr size_t kSweptEntries = 256;
 
-struct LocalTraits {
-  using Type = PSECURITY_DESCRIPTOR;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type memory) { ::LocalFree(memory); }
-};
-using UniqueSecurityDescriptor = UniqueResource<LocalTraits>;
-
 // The folder's name: the prefix and 32 random hexadecimal digits; "" when
 // the system refuses them.
 std::wstring RandomName() {

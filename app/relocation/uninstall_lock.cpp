@@ -20,13 +20,6 @@ constexpr LONG kStatusNoMoreEntries = static_cast<LONG>(0x8000001A);
 constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
 constexpr ACCESS_MASK kDirectoryQuery = 0x0001;
 
-struct LocalTraits {
-  using Type = PSECURITY_DESCRIPTOR;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type memory) { ::LocalFree(memory); }
-};
-using UniqueSecurityDescriptor = UniqueResource<LocalTraits>;
-
 // FILE_ID_INFO and its class, which headers for older systems lack.
 struct FileIdInformation {
   ULONGLONG volume_serial;

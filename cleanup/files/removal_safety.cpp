@@ -8,6 +8,7 @@
 #include "cleanup/files/native_files.h"
 #include "cleanup/files/path_operations.h"
 #include "cleanup/files/shell_folders.h"
+#include "common/registry_text.h"
 #include "common/unique_resource.h"
 
 namespace {
@@ -114,15 +115,9 @@ void AddEnvironmentFolder(std::vector<std::wstring>& folders, const wchar_t* nam
   if (length > 0 && length < MAX_PATH) AddFolder(folders, buffer);
 }
 
-std::wstring RegistryText(HKEY key, const wchar_t* name) {
-  wchar_t buffer[MAX_PATH * 2] = {};
-  DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-  DWORD type = 0;
-  if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return ExpandedText(buffer);
+// A folder the registry names, its environment variables expanded.
+std::wstring RegistryFolder(HKEY key, const wchar_t* name) {
+  return ExpandedText(RegistryText(key, name));
 }
 
 // The profile folder of every user the machine lists, the Default and Public
@@ -136,7 +131,7 @@ std::vector<std::wstring> ProfileFolders() {
                       KEY_READ | KEY_WOW64_64KEY, list.put()) != ERROR_SUCCESS)
     return profiles;
   for (const wchar_t* name : {L"ProfilesDirectory", L"Default", L"Public"}) {
-    const std::wstring folder = RegistryText(list.get(), name);
+    const std::wstring folder = RegistryFolder(list.get(), name);
     if (!folder.empty()) profiles.push_back(folder);
   }
   for (DWORD index = 0;; ++index) {
@@ -149,7 +144,7 @@ std::vector<std::wstring> ProfileFolders() {
     if (::RegOpenKeyExW(list.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) !=
         ERROR_SUCCESS)
       continue;
-    const std::wstring folder = RegistryText(profile.get(), L"ProfileImagePath");
+    const std::wstring folder = RegistryFolder(profile.get(), L"ProfileImagePath");
     if (!folder.empty()) profiles.push_back(folder);
   }
   return profiles;
