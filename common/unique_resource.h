@@ -67,8 +67,9 @@ struct LibraryTraits {
   static void Close(Type m) { ::FreeLibrary(m); }
 };
 
+template <typename Pointer>
 struct LocalMemoryTraits {  // what the system allocates for the caller to LocalFree
-  using Type = PSECURITY_DESCRIPTOR;
+  using Type = Pointer;
   static Type Invalid() { return nullptr; }
   static void Close(Type memory) { ::LocalFree(memory); }
 };
@@ -85,6 +86,7 @@ using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFind = UniqueResource<FindTraits>;
 using UniqueKey = UniqueResource<KeyTraits>;
 using UniqueLibrary = UniqueResource<LibraryTraits>;
-using UniqueSecurityDescriptor = UniqueResource<LocalMemoryTraits>;
+using UniqueSecurityDescriptor = UniqueResource<LocalMemoryTraits<PSECURITY_DESCRIPTOR>>;
+using UniqueLocalText = UniqueResource<LocalMemoryTraits<wchar_t*>>;
 template <typename Interface>
 using UniqueCom = UniqueResource<ComTraits<Interface>>;

@@ -180,14 +180,11 @@ std::wstring ProtectedFolderSecurity() {
   }
   alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD size = 0;
-  wchar_t* user = nullptr;
+  UniqueLocalText user;
   if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size) ||
-      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user))
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, user.put()))
     return {};
-  const std::wstring text = FormatWide(
-      L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;%s)", user);
-  ::LocalFree(user);
-  return text;
+  return FormatWide(L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;%s)", user.get());
 }
 
 ElevatedCopy MakeElevatedCopy(HANDLE source, const std::wstring& temp_folder, DWORD tick) {
