@@ -4,6 +4,7 @@
 
 #include "cleanup/files/removal_safety.h"
 #include "common/registry_text.h"
+#include "common/system_library.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
 
@@ -72,8 +73,7 @@ bool IsGamesEntry(HKEY key, EntryType kind) {
 // not refused, and the subkeys would go with it.
 void DeleteOpenKey(HKEY key) {
   using NtDeleteKeyFn = LONG(NTAPI*)(HANDLE);
-  static const auto nt_delete_key = reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+  static const auto nt_delete_key = GetLoadedFunction<NtDeleteKeyFn>(L"ntdll.dll", "NtDeleteKey");
   DWORD subkeys = 0;
   if (nt_delete_key == nullptr ||
       ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,

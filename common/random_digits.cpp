@@ -4,12 +4,12 @@
 
 #include <vector>
 
+#include "common/system_library.h"
 #include "common/text.h"
 
 std::wstring RandomHexDigits(size_t count) {
   using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
-  const auto gen_random = reinterpret_cast<RtlGenRandomFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  const auto gen_random = GetLoadedFunction<RtlGenRandomFn>(L"advapi32.dll", "SystemFunction036");
   std::vector<unsigned char> bytes((count + 1) / 2);
   if (gen_random == nullptr || !gen_random(bytes.data(), static_cast<ULONG>(bytes.size()))) return {};
   std::wstring digits;

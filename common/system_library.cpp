@@ -33,10 +33,8 @@ void RestrictDllSearchToSystem() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   // Looked up rather than imported, so the program still starts on a
   // Windows 7 without the update that brought the call.
-  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return;
-  const auto set_directories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  const auto set_directories =
+      GetLoadedFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
   if (set_directories != nullptr) (void)set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
@@ -46,10 +44,7 @@ void EnforceRedirectionTrust() {
   constexpr int kRedirectionTrustPolicy = 16;
   const DWORD enforce = 1;
   using SetPolicyFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
-  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  const auto set_policy = kernel ? reinterpret_cast<SetPolicyFn>(reinterpret_cast<void*>(
-                                       ::GetProcAddress(kernel, "SetProcessMitigationPolicy")))
-                                 : nullptr;
+  const auto set_policy = GetLoadedFunction<SetPolicyFn>(L"kernel32.dll", "SetProcessMitigationPolicy");
   // Systems without the policy refuse it; nothing changes there.
   if (set_policy != nullptr)
     (void)set_policy(kRedirectionTrustPolicy, const_cast<DWORD*>(&enforce), sizeof(enforce));

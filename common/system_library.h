@@ -24,3 +24,13 @@ F GetLibraryFunction(const UniqueLibrary& module, const char* name) {
   if (!module) return nullptr;
   return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name)));
 }
+
+// Looks up `name` in `module`, a system DLL the process has loaded already
+// (ntdll, kernel32, user32, advapi32), as a function of type F; null when the
+// module is not loaded or lacks it. Never loads anything.
+template <typename F>
+F GetLoadedFunction(const wchar_t* module, const char* name) {
+  const HMODULE loaded = ::GetModuleHandleW(module);
+  if (loaded == nullptr) return nullptr;
+  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(loaded, name)));
+}

@@ -8,6 +8,7 @@
 #include "cleanup/files/plain_file.h"
 #include "cleanup/files/removal_safety.h"
 #include "cleanup/registration.h"
+#include "common/system_library.h"
 #include "common/text.h"
 
 namespace {
@@ -74,8 +75,7 @@ HANDLE AsRealHandle(unsigned long long value) {
 // mutex).
 bool IsObjectOfType(HANDLE handle, const wchar_t* type) {
   using QueryObjectFn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<QueryObjectFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  const auto query = GetLoadedFunction<QueryObjectFn>(L"ntdll.dll", "NtQueryObject");
   constexpr int kObjectTypeInformation = 2;
   // The type's name comes first, its text right after the record.
   alignas(UNICODE_STRING) BYTE buffer[1024] = {};
@@ -99,8 +99,7 @@ bool IsParentProcess(HANDLE handle) {
     ULONG_PTR parent_id;
   } info = {};
   using QueryProcessFn = LONG(NTAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<QueryProcessFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  const auto query = GetLoadedFunction<QueryProcessFn>(L"ntdll.dll", "NtQueryInformationProcess");
   constexpr int kProcessBasicInformation = 0;
   ULONG size = 0;
   const DWORD id = ::GetProcessId(handle);

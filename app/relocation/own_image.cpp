@@ -1,8 +1,8 @@
 #include "app/relocation/own_image.h"
 
 #include "cleanup/files/native_files.h"
-#include "common/system_library.h"
 #include "cleanup/files/removal_safety.h"
+#include "common/system_library.h"
 
 namespace {
 
@@ -17,8 +17,7 @@ using UniqueView = UniqueResource<ViewTraits>;
 // from: the system compares the two mappings' files.
 bool IsRunningImageFile(HANDLE file) {
   using AreSameFn = LONG(NTAPI*)(PVOID, PVOID);
-  const auto are_same = reinterpret_cast<AreSameFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame")));
+  const auto are_same = GetLoadedFunction<AreSameFn>(L"ntdll.dll", "NtAreMappedFilesTheSame");
   if (are_same == nullptr) return false;
   const UniqueHandle mapping(::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping) return false;

@@ -9,6 +9,7 @@
 #include "cleanup/files/native_files.h"
 #include "cleanup/files/removal_safety.h"
 #include "common/random_digits.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "telemetry/md5.h"
 
@@ -33,11 +34,6 @@ struct DirectoryEntry {  // OBJECT_DIRECTORY_INFORMATION
 };
 using NtOpenDirectoryObjectFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
 using NtQueryDirectoryObjectFn = LONG(NTAPI*)(HANDLE, PVOID, ULONG, BOOLEAN, BOOLEAN, PULONG, PULONG);
-
-template <typename F>
-F Lookup(const wchar_t* module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(module), name)));
-}
 
 // Whether the object `handle` belongs to Administrators or SYSTEM: an
 // ordinary user cannot make either the owner of what they create.
@@ -71,7 +67,7 @@ std::wstring Hex(const unsigned char* bytes, size_t size) {
 // The 128-bit ID (Windows 8 and later, where the file system has one).
 std::wstring FullFileId(HANDLE folder) {
   using GetInfoFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-  static const auto get_info = Lookup<GetInfoFn>(L"kernel32.dll", "GetFileInformationByHandleEx");
+  static const auto get_info = GetLoadedFunction<GetInfoFn>(L"kernel32.dll", "GetFileInformationByHandleEx");
   FileIdInformation info = {};
   if (get_info == nullptr || !get_info(folder, kFileIdInfoClass, &info, sizeof(info)) ||
       !IsUsableId(info.id, sizeof(info.id)))
@@ -101,7 +97,7 @@ enum class Search { kNone, kFound, kFailed };
 // The machine-wide namespace, opened to list it; invalid when refused.
 UniqueHandle OpenGlobalNamespace() {
   static const auto open_directory =
-      Lookup<NtOpenDirectoryObjectFn>(L"ntdll.dll", "NtOpenDirectoryObject");
+      GetLoadedFunction<NtOpenDirectoryObjectFn>(L"ntdll.dll", "NtOpenDirectoryObject");
   std::wstring path = L"\\BaseNamedObjects";
   UNICODE_STRING name = {static_cast<USHORT>(path.size() * sizeof(wchar_t)),
                          static_cast<USHORT>(path.size() * sizeof(wchar_t)), &path[0]};
@@ -118,7 +114,7 @@ UniqueHandle OpenGlobalNamespace() {
 // call; one at a time where the system does only that (Wine).
 Search FindOtherHolder(const std::wstring& prefix, const std::wstring& own) {
   static const auto query_directory =
-      Lookup<NtQueryDirectoryObjectFn>(L"ntdll.dll", "NtQueryDirectoryObject");
+      GetLoadedFunction<NtQueryDirectoryObjectFn>(L"ntdll.dll", "NtQueryDirectoryObject");
   const UniqueHandle directory = OpenGlobalNamespace();
   if (!directory || query_directory == nullptr) return Search::kFailed;
   // Room for the longest name an object can have.

@@ -59,15 +59,13 @@ struct DpiCalls {
   BOOL(WINAPI* adjust_for_dpi)(LPRECT, DWORD, BOOL, DWORD, UINT) = nullptr;
 
   DpiCalls() {
-    const HMODULE user = ::GetModuleHandleW(L"user32.dll");
-    if (user == nullptr) return;
-    Find(user, "GetDpiForWindow", dpi_for_window);
-    Find(user, "SystemParametersInfoForDpi", parameters_for_dpi);
-    Find(user, "AdjustWindowRectExForDpi", adjust_for_dpi);
+    Find("GetDpiForWindow", dpi_for_window);
+    Find("SystemParametersInfoForDpi", parameters_for_dpi);
+    Find("AdjustWindowRectExForDpi", adjust_for_dpi);
   }
   template <typename F>
-  static void Find(HMODULE module, const char* name, F& call) {
-    call = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  static void Find(const char* name, F& call) {
+    call = GetLoadedFunction<F>(L"user32.dll", name);
   }
 };
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/system_library.h"
+
 namespace {
 
 // Native values that not every header set spells.
@@ -61,24 +63,17 @@ struct NativeCalls {
   NtQueryObjectFn query_object = nullptr;
 };
 
-template <typename F>
-F Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 // ntdll is mapped into every process before any of our code runs, so it is
 // looked up rather than imported: nothing can be planted in its place.
 const NativeCalls& Native() {
   static const NativeCalls calls = [] {
     NativeCalls found;
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) return found;
-    found.create_file = Lookup<NtCreateFileFn>(ntdll, "NtCreateFile");
-    found.open_file = Lookup<NtOpenFileFn>(ntdll, "NtOpenFile");
-    found.query_directory = Lookup<NtQueryDirectoryFileFn>(ntdll, "NtQueryDirectoryFile");
-    found.query_information = Lookup<NtQueryInformationFileFn>(ntdll, "NtQueryInformationFile");
-    found.set_information = Lookup<NtSetInformationFileFn>(ntdll, "NtSetInformationFile");
-    found.query_object = Lookup<NtQueryObjectFn>(ntdll, "NtQueryObject");
+    found.create_file = GetLoadedFunction<NtCreateFileFn>(L"ntdll.dll", "NtCreateFile");
+    found.open_file = GetLoadedFunction<NtOpenFileFn>(L"ntdll.dll", "NtOpenFile");
+    found.query_directory = GetLoadedFunction<NtQueryDirectoryFileFn>(L"ntdll.dll", "NtQueryDirectoryFile");
+    found.query_information = GetLoadedFunction<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
+    found.set_information = GetLoadedFunction<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
+    found.query_object = GetLoadedFunction<NtQueryObjectFn>(L"ntdll.dll", "NtQueryObject");
     return found;
   }();
   return calls;
