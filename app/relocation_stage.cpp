@@ -1,7 +1,9 @@
 // The first run: the program file lives in the folder the removal deletes, so
-// it copies itself to the temporary folder, removes the game's registration
-// and starts the copy for the removal. The installation is the folder that
-// holds the very file this process runs from, whatever names say.
+// it copies itself to the temporary folder and starts the copy for the
+// removal, then waits for the copy's word on the outcome. It changes nothing
+// of the game: the registration goes last, and only the copy deletes it. The
+// installation is the folder that holds the very file this process runs
+// from, whatever names say.
 
 #include <windows.h>
 
@@ -12,14 +14,11 @@
 #include "app/relocation/handover.h"
 #include "cleanup/files/module_files.h"
 #include "app/relocation/own_image.h"
-#include "cleanup/registration.h"
 #include "cleanup/files/removal_safety.h"
 #include "app/relocation/uninstall_lock.h"
 #include "app/ui/window_mark.h"
 #include "common/test_seams.h"
 #include "common/text.h"
-#include "profile/descriptor_loader.h"
-#include "profile/game_profile.h"
 
 namespace {
 
@@ -76,9 +75,8 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   if (!installation) return fail(L"refused: the program's own file or folder cannot be told");
   LogLine(L"installation folder: %s", installation_path.c_str());
   const FileIdentity identity = IdentityOf(installation.get());
-  const UninstallLock lock(installation.get(), /*inheritable=*/true);
+  UninstallLock lock(installation.get(), /*inheritable=*/true);
   if (lock.state() == LockState::kBusy) {
-    // Nothing was deleted before the lock: nothing to write back.
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
     // Started by the user: shown the uninstall that runs.
     if (!options.quiet && BringMarkedWindowToFront(WindowMarkName(identity)))
@@ -98,31 +96,20 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   ::Sleep(50);
 
   const std::wstring own_directory = GetModuleDirectory();
-  GameProfile.install_dir = own_directory + L"\\";
-  (void)LoadGameProfileIn(installation.get());
-  // Recorded whole before anything is deleted, so that every way back
-  // restores exactly what the installer wrote.
-  RegistrationSnapshot registration;
-  const HandoverRecord record{identity, image_name, registration.entries()};
-  // Judged as the copy will judge it, before anything is deleted.
-  std::string record_bytes;
-  if (!registration.complete() || !EncodeAcceptedHandover(record, record_bytes) ||
-      !copy.WriteRecord(record_bytes)) {
+  const HandoverRecord record{identity, image_name};
+  if (!copy.WriteRecord(EncodeHandover(record))) {
     copy.Discard();
-    return fail(L"the registration could not be recorded: nothing was changed");
+    return fail(L"the hand-over record could not be written: nothing was changed");
   }
-  registration.DeleteAll();
-  LogLine(L"registration entries removed: %u", static_cast<unsigned>(record.entries.size()));
 
-  // This process waits for the copy's word in every run, so that the
-  // registration is written back when the copy ends without one.
+  // This process waits for the copy's word in every run: a quiet caller
+  // gets the outcome as the exit code.
   UniqueHandle outcome_read, outcome_write;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   if (!::CreatePipe(outcome_read.put(), outcome_write.put(), &inherit, 0) ||
       !::SetHandleInformation(outcome_read.get(), HANDLE_FLAG_INHERIT, 0)) {
-    (void)RestoreRecordedEntries(record.entries);
     copy.Discard();
-    return fail(L"the copy could not be started: the registration was written back");
+    return fail(L"the copy could not be started: nothing was changed");
   }
   // The copy opens the installation folder to remove it: not held from
   // here, not even as the working folder of a first process that waits.
@@ -133,20 +120,20 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   const UniqueHandle child =
       copy.Start(parameters, {nullptr, lock.handle(), outcome_write.get(), nullptr, RunLogHandle()});
   if (!child) {
-    // The game must not stay installed but unregistered.
-    (void)RestoreRecordedEntries(record.entries);
     copy.Discard();
-    return fail(L"the copy could not be started: the registration was written back");
+    return fail(L"the copy could not be started: nothing was changed");
   }
   LogLine(L"started the copy %s", copy.path().c_str());
   outcome_write.reset();  // the copy holds the only writer now
+  // The copy holds the lock it inherited: a caller that starts the program
+  // again once it has the exit code finds it free.
+  lock.Release();
   // The copy opens this program's file for deletion, sharing nothing, before
   // its word: nothing inside the installation is held from here.
   image.reset();
   int word = kExitNotRemoved;
   if (!AwaitWord(outcome_read.get(), word)) {
-    const bool listed = RestoreRecordedEntries(record.entries);
-    LogLine(L"the copy ended without a word: registration written back: %s", listed ? L"listed" : L"not listed");
+    LogLine(L"the copy ended without a word: the game stays as it was, listed");
     word = kExitNotRemoved;
   }
   exit_code = options.quiet ? word : 0;

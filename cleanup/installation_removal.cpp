@@ -8,7 +8,6 @@
 #include "cleanup/files/folder_for_removal.h"
 #include "cleanup/files/native_files.h"
 #include "cleanup/files/path_operations.h"
-#include "cleanup/registration.h"
 #include "cleanup/files/removal_safety.h"
 #include "cleanup/files/shell_folders.h"
 #include "cleanup/shortcut_removal.h"
@@ -52,24 +51,27 @@ std::wstring NamedLibrary() {
 // The game's folder in the shared cache: below the open library folder
 // `library` (where it is: `library_path`), when the library is, as named
 // and as it really is, an ordinary folder; the cache and branch names are
-// opened one at a time from it, neither of which may be a link.
-void RemoveSharedCache(HANDLE library, const std::wstring& library_path, const FileIdentity& own) {
+// opened one at a time from it, neither of which may be a link. False when
+// the game's folder is there and something in it stays.
+bool RemoveSharedCache(HANDLE library, const std::wstring& library_path, const FileIdentity& own) {
   if (!IsPlainName(GameProfile.cache_name) || !IsPlainName(GameProfile.branch_id) ||
       NamedLibrary().empty())
-    return;
+    return true;
   if (library == nullptr || !IsRemovableLocation(library_path)) {
     LogLine(L"shared cache: refused: the library is not where the installation is, or not an ordinary folder");
-    return;
+    return true;
   }
   const std::wstring relative = GameProfile.cache_name + L"\\" + GameProfile.branch_id;
   FolderForRemoval cache = OpenFolderBelow(library, library_path, relative, own);
   if (!cache) {
     LogLine(L"shared cache %s\\%s: not there, or refused (a link on its way, or not the game's)",
             library_path.c_str(), relative.c_str());
-    return;
+    return true;
   }
   const std::wstring path = cache.path();
-  LogLine(L"shared cache %s: %s", path.c_str(), RemoveFolderTree(std::move(cache)) ? L"removed" : L"left: something in it stays");
+  const bool removed = RemoveFolderTree(std::move(cache));
+  LogLine(L"shared cache %s: %s", path.c_str(), removed ? L"removed" : L"left: something in it stays");
+  return removed;
 }
 
 void RemoveStartMenuFolder(const InstallationNames& installation) {
@@ -113,148 +115,199 @@ bool HoldFolderAgain(HANDLE parent, const std::wstring& name, const FileIdentity
          !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-}  // namespace
 
-InstallationRemoval::InstallationRemoval(FolderForRemoval installation)
-    : installation_(std::move(installation)) {
-  if (installation_.kind() != FolderForRemoval::Kind::kFolder) return;
-  own_ = IdentityOf(installation_.handle());
-  installation_path_ = installation_.path();
-  above_ = HoldFolderAbove(installation_.handle(), installation_name_, above_path_);
-  if (!above_) return;
-  above_identity_ = IdentityOf(above_.get());
-  library_ = HoldFolderAbove(above_.get(), above_name_, library_path_);
+// Whether the open folder `folder`, held so that nobody else may open it,
+// holds nothing but entries named in `names` (case ignored).
+bool HoldsOnly(HANDLE folder, std::initializer_list<std::wstring> names) {
+  std::vector<FolderEntry> entries;
+  if (!ListHeldFolderEntries(folder, entries)) return false;
+  for (const FolderEntry& entry : entries) {
+    bool named = false;
+    for (const std::wstring& name : names)
+      named = named || ::CompareStringOrdinal(entry.name.c_str(), static_cast<int>(entry.name.size()),
+                                              name.c_str(), static_cast<int>(name.size()),
+                                              TRUE) == CSTR_EQUAL;
+    if (!named) return false;
+  }
+  return true;
 }
 
-HANDLE InstallationRemoval::installation() const {
-  return installation_.kind() == FolderForRemoval::Kind::kFolder ? installation_.handle() : nullptr;
-}
-
-bool InstallationRemoval::IsInPlace() const {
-  if (!above_ || FinalPathOf(installation_.handle()) != installation_path_ ||
-      FinalPathOf(above_.get()) != above_path_ ||
-      IdentityOf(OpenChildToLook(above_.get(), installation_name_).get()) != own_)
+// Whether the held folders are still where they were held, each in the one
+// above it.
+bool IsInPlace(const InstallationHolds& h) {
+  if (!h.above || FinalPathOf(h.installation.handle()) != h.installation_path ||
+      FinalPathOf(h.above.get()) != h.above_path ||
+      IdentityOf(OpenChildToLook(h.above.get(), h.installation_name).get()) != h.own)
     return false;
-  return !library_ || (FinalPathOf(library_.get()) == library_path_ &&
-                       IdentityOf(OpenChildToLook(library_.get(), above_name_).get()) == above_identity_);
+  return !h.library || (FinalPathOf(h.library.get()) == h.library_path &&
+                        IdentityOf(OpenChildToLook(h.library.get(), h.above_name).get()) == h.above_identity);
 }
 
-bool InstallationRemoval::ReopenInstallation() {
+// Opens the held installation folder again, from the folder above, to
+// delete what is in it; the hold forbids the delete access it is opened with
+// now, so it goes first.
+bool ReopenInstallation(InstallationHolds& h) {
   const std::wstring named = AbsolutePath(GameProfile.install_dir);
-  // The hold forbids the delete access it is opened with now.
-  installation_.Close();
+  h.installation.Close();
   UniqueFileHandle handle =
-      above_ ? OpenChild(above_.get(), installation_name_, EntryKind::kFolder) : UniqueFileHandle();
-  if (named.empty() || !IsEntryItself(handle.get(), EntryName(above_.get()), installation_name_) ||
-      IdentityOf(handle.get()) != own_) {
-    installation_ = FolderForRemoval();
+      h.above ? OpenChild(h.above.get(), h.installation_name, EntryKind::kFolder) : UniqueFileHandle();
+  if (named.empty() || !IsEntryItself(handle.get(), EntryName(h.above.get()), h.installation_name) ||
+      IdentityOf(handle.get()) != h.own) {
+    h.installation = FolderForRemoval();
     return false;
   }
-  installation_ = JudgeFolderForRemoval(std::move(handle), named, own_);
-  return installation_.kind() == FolderForRemoval::Kind::kFolder;
+  h.installation = JudgeFolderForRemoval(std::move(handle), named, h.own);
+  return h.installation.kind() == FolderForRemoval::Kind::kFolder;
 }
 
-bool InstallationRemoval::OpenGameRoot() {
+// Opens the game root for removal, from the library, when there is one:
+// true when there is none, or it is opened and still the game's.
+bool OpenGameRoot(InstallationHolds& h) {
+  if (!h.has_game_root) return true;
+  if (!h.library) return false;
+  h.above.reset();  // as the installation's hold, it forbids what it is opened with now
+  UniqueFileHandle handle = OpenChild(h.library.get(), h.above_name, EntryKind::kFolder);
+  if (!IsEntryItself(handle.get(), EntryName(h.library.get()), h.above_name) ||
+      IdentityOf(handle.get()) != h.above_identity)
+    return false;
+  h.game_root = JudgeFolderForRemoval(std::move(handle), h.above_path, h.own);
+  if (h.game_root.kind() == FolderForRemoval::Kind::kFolder) return true;
+  h.game_root = FolderForRemoval();  // not the game's
+  return false;
+}
+
+// Holds what is left of `h` for deletion into `remainder`, each entry before
+// its folder. False, with nothing held, when any of it cannot be held or a
+// folder of it holds anything else.
+bool HoldEachOfTheRemainder(InstallationHolds& h, const std::wstring& uninstaller,
+                            std::vector<std::pair<UniqueFileHandle, std::wstring>>& remainder) {
+  const HANDLE folder = h.installation.handle();
+  const std::wstring path = h.installation.path();
+  UniqueFileHandle file, res, data, descriptor, installation, root;
+  bool held = HoldIfThere(folder, uninstaller, EntryKind::kFile, file) &&
+              HoldIfThere(folder, L"res", EntryKind::kFolder, res) &&
+              (!res || HoldIfThere(res.get(), L"data", EntryKind::kFolder, data)) &&
+              (!data || HoldIfThere(data.get(), L"init.dat", EntryKind::kFile, descriptor));
+  // Nothing else is left in them, not even a name that lingers because
+  // another program holds its file open.
+  held = held && (!res || HoldsOnly(res.get(), {L"data"})) && (!data || HoldsOnly(data.get(), {L"init.dat"}));
+  // The folders themselves, opened again from the folder above: their own
+  // handles forbid what they are opened with now.
+  const std::wstring root_path = h.game_root.path();
+  h.installation.Close();
+  held = held &&
+         HoldFolderAgain(h.game_root ? h.game_root.handle() : h.above.get(), h.installation_name, h.own,
+                         installation) &&
+         HoldsOnly(installation.get(), {uninstaller, L"res"});
+  h.game_root.Close();
+  held = held && (!h.has_game_root || (HoldFolderAgain(h.library.get(), h.above_name, h.above_identity, root) &&
+                                       HoldsOnly(root.get(), {h.installation_name})));
+  if (!held) return false;
+  remainder.emplace_back(std::move(file), path + L"\\" + uninstaller);
+  remainder.emplace_back(std::move(descriptor), path + L"\\" + kDescriptor);
+  remainder.emplace_back(std::move(data), path + L"\\res\\data");
+  remainder.emplace_back(std::move(res), path + L"\\res");
+  remainder.emplace_back(std::move(installation), path);
+  remainder.emplace_back(std::move(root), root_path);
+  return true;
+}
+
+}  // namespace
+
+HeldInstallation::HeldInstallation(FolderForRemoval installation) {
+  InstallationHolds& h = holds_;
+  h.installation = std::move(installation);
+  if (h.installation.kind() != FolderForRemoval::Kind::kFolder) return;
+  h.own = IdentityOf(h.installation.handle());
+  h.installation_path = h.installation.path();
+  h.above = HoldFolderAbove(h.installation.handle(), h.installation_name, h.above_path);
+  if (!h.above) return;
+  h.above_identity = IdentityOf(h.above.get());
+  h.library = HoldFolderAbove(h.above.get(), h.above_name, h.library_path);
   // Only an installation folder named exactly "app" has a game root, and
   // only below an ordinary folder, as named and where it really is.
   std::wstring named = GameProfile.install_dir;
   while (!named.empty() && (named.back() == L'\\' || named.back() == L'/')) named.pop_back();
   const size_t slash = named.find_last_of(L"\\/");
-  const std::wstring named_parent = slash == std::wstring::npos ? std::wstring() : AbsolutePath(named.substr(0, slash));
-  has_game_root_ = installation_name_ == L"app" && named.compare(slash + 1, std::wstring::npos, L"app") == 0 &&
-                   IsRemovableLocation(above_path_) && !named_parent.empty() &&
-                   IsRemovableLocation(named_parent);
-  if (!has_game_root_) return true;
-  if (!library_) return false;
-  above_.reset();  // as the installation's hold, it forbids what it is opened with now
-  UniqueFileHandle handle = OpenChild(library_.get(), above_name_, EntryKind::kFolder);
-  if (!IsEntryItself(handle.get(), EntryName(library_.get()), above_name_) ||
-      IdentityOf(handle.get()) != above_identity_)
-    return false;
-  game_root_ = JudgeFolderForRemoval(std::move(handle), above_path_, own_);
-  if (game_root_.kind() == FolderForRemoval::Kind::kFolder) return true;
-  game_root_ = FolderForRemoval();  // not the game's
-  return false;
+  const std::wstring named_parent =
+      slash == std::wstring::npos ? std::wstring() : AbsolutePath(named.substr(0, slash));
+  h.has_game_root = h.installation_name == L"app" && slash != std::wstring::npos &&
+                    named.compare(slash + 1, std::wstring::npos, L"app") == 0 &&
+                    IsRemovableLocation(h.above_path) && !named_parent.empty() &&
+                    IsRemovableLocation(named_parent);
 }
 
-bool InstallationRemoval::RemoveAllButUninstaller(const std::wstring& uninstaller) {
-  uninstaller_ = uninstaller;
+HANDLE HeldInstallation::installation() const {
+  return holds_.installation.kind() == FolderForRemoval::Kind::kFolder ? holds_.installation.handle()
+                                                                       : nullptr;
+}
+
+std::wstring HeldInstallation::Refusal() const {
+  const InstallationHolds& h = holds_;
+  if (h.installation.kind() != FolderForRemoval::Kind::kFolder || !h.above) return GameProfile.install_dir;
+  if (h.has_game_root && JudgeFolder(h.above.get(), h.above_path, h.own) != FolderForRemoval::Kind::kFolder)
+    return h.above_path;
+  return std::wstring();
+}
+
+RemovalRest RemoveAllButUninstaller(HeldInstallation held, const std::wstring& uninstaller) {
+  RemovalRest rest;
+  rest.holds_ = std::move(held.holds_);
+  rest.uninstaller_ = uninstaller;
+  InstallationHolds& h = rest.holds_;
   try {
-    const bool folder = installation_.kind() == FolderForRemoval::Kind::kFolder;
-    const bool in_place = folder && IsInPlace();
+    const bool folder = h.installation.kind() == FolderForRemoval::Kind::kFolder;
+    const bool in_place = folder && IsInPlace(h);
     if (folder && !in_place)
       LogLine(L"refused: the installation folder or a folder held above it is no longer where it was held: "
               L"nothing outside the installation folder is removed");
     // What is no longer where it was held names no shortcut.
     const InstallationNames names =
-        !folder    ? NamesOfInstallation(GameProfile.install_dir, FinalPathOf(installation_.handle()))
-        : in_place ? NamesOfInstallation(GameProfile.install_dir, installation_path_)
+        !folder    ? NamesOfInstallation(GameProfile.install_dir, FinalPathOf(h.installation.handle()))
+        : in_place ? NamesOfInstallation(GameProfile.install_dir, h.installation_path)
                    : InstallationNames();
     RemoveDesktopShortcut(names);
-    if (in_place) RemoveSharedCache(library_.get(), library_path_, own_);
-    const bool reopened = folder && ReopenInstallation();
-    const bool root_held = in_place && OpenGameRoot();
-    const bool emptied = reopened && EmptyFolder(installation_, {uninstaller_, kDescriptor});
+    const bool cache_gone = !in_place || RemoveSharedCache(h.library.get(), h.library_path, h.own);
+    const bool reopened = folder && ReopenInstallation(h);
+    const bool root_held = in_place && OpenGameRoot(h);
+    const bool emptied = reopened && EmptyFolder(h.installation, {uninstaller, kDescriptor});
     LogLine(L"installation folder %s: %s",
-            installation_path_.empty() ? GameProfile.install_dir.c_str() : installation_path_.c_str(),
+            h.installation_path.empty() ? GameProfile.install_dir.c_str() : h.installation_path.c_str(),
             !folder     ? L"refused: not a folder that can be held (a link in its place?)"
             : !reopened ? L"left: it cannot be opened to delete it where it was held"
             : emptied   ? L"all but the uninstaller and the descriptor removed"
                         : L"left: something in it stays");
-    bool complete = emptied && root_held;
+    bool complete = emptied && root_held && cache_gone;
     if (in_place && !root_held) LogLine(L"game root: refused: not where the installation is, or not the game's");
-    if (game_root_) {
-      complete = EmptyFolder(game_root_, {installation_name_}) && complete;
-      LogLine(L"game root %s: %s", game_root_.path().c_str(), complete ? L"all but the installation folder removed" : L"left: something in it stays");
+    if (h.game_root) {
+      const bool root_emptied = EmptyFolder(h.game_root, {h.installation_name});
+      LogLine(L"game root %s: %s", h.game_root.path().c_str(),
+              root_emptied ? L"all but the installation folder removed" : L"left: something in it stays");
+      complete = complete && root_emptied;
     }
     RemoveStartMenuFolder(names);
-    return complete;
+    rest.complete_ = complete;
   } catch (...) {
     // Out of memory: the game stays, and the caller says so.
-    return false;
+    rest.complete_ = false;
   }
+  return rest;
 }
 
-bool InstallationRemoval::HoldRemainder() {
-  remainder_.clear();
-  if (installation_.kind() != FolderForRemoval::Kind::kFolder) return false;
+HeldRemainder HoldRemainder(RemovalRest rest) {
+  HeldRemainder remainder;
+  if (!rest.complete_ || rest.holds_.installation.kind() != FolderForRemoval::Kind::kFolder) return remainder;
   try {
-    return HoldEachOfTheRemainder();
+    if (!HoldEachOfTheRemainder(rest.holds_, rest.uninstaller_, remainder.entries_)) remainder.entries_.clear();
   } catch (...) {
-    remainder_.clear();  // out of memory: nothing more goes
-    return false;
+    remainder.entries_.clear();  // out of memory: nothing more goes
   }
+  return remainder;
 }
 
-bool InstallationRemoval::HoldEachOfTheRemainder() {
-  const HANDLE folder = installation_.handle();
-  const std::wstring path = installation_.path();
-  UniqueFileHandle file, res, data, descriptor, installation, root;
-  bool held = HoldIfThere(folder, uninstaller_, EntryKind::kFile, file) &&
-              HoldIfThere(folder, L"res", EntryKind::kFolder, res) &&
-              (!res || HoldIfThere(res.get(), L"data", EntryKind::kFolder, data)) &&
-              (!data || HoldIfThere(data.get(), L"init.dat", EntryKind::kFile, descriptor));
-  // The folders themselves, opened again from the folder above: their own
-  // handles forbid what they are opened with now.
-  const std::wstring root_path = game_root_.path();
-  installation_.Close();
-  held = held && HoldFolderAgain(game_root_ ? game_root_.handle() : above_.get(), installation_name_, own_,
-                                 installation);
-  game_root_.Close();
-  held = held && (!has_game_root_ || HoldFolderAgain(library_.get(), above_name_, above_identity_, root));
-  if (!held) return false;
-  remainder_.emplace_back(std::move(file), path + L"\\" + uninstaller_);
-  remainder_.emplace_back(std::move(descriptor), path + L"\\" + kDescriptor);
-  remainder_.emplace_back(std::move(data), path + L"\\res\\data");
-  remainder_.emplace_back(std::move(res), path + L"\\res");
-  remainder_.emplace_back(std::move(installation), path);
-  remainder_.emplace_back(std::move(root), root_path);
-  return true;
-}
-
-bool InstallationRemoval::RemoveRemainder() {
-  bool gone = !remainder_.empty();
-  for (auto& [handle, path] : remainder_) {
+bool RemoveRemainder(HeldRemainder remainder) {
+  bool gone = !remainder.entries_.empty();
+  for (auto& [handle, path] : remainder.entries_) {
     if (!handle) continue;
     const bool marked = MarkForDeletion(handle.get());
     handle.reset();
@@ -263,8 +316,12 @@ bool InstallationRemoval::RemoveRemainder() {
     ReportRemovalStep(path, removed ? RemovalStep::kRemoved : RemovalStep::kLeft);
     gone = gone && removed;
   }
-  remainder_.clear();
   return gone;
+}
+
+std::wstring UninstallerFileName() {
+  const std::wstring& name = GameProfile.uninstall_name;
+  return IsPlainName(name) ? name : L"uninstall.exe";
 }
 
 bool RemoveInstallation() {
@@ -280,11 +337,11 @@ bool RemoveInstallation() {
     RemoveDesktopShortcut(names);
     const std::wstring library_path = NamedLibrary();
     const UniqueFileHandle library = library_path.empty() ? UniqueFileHandle() : OpenFolderToList(library_path);
-    RemoveSharedCache(library ? library.get() : nullptr, library_path, FileIdentity());
+    (void)RemoveSharedCache(library ? library.get() : nullptr, library_path, FileIdentity());
     RemoveStartMenuFolder(names);
     return !AbsolutePath(install_dir).empty() && !IsFolderThere(install_dir);
   }
-  InstallationRemoval removal(std::move(installation));
-  return removal.RemoveAllButUninstaller(UninstallerFileName()) && removal.HoldRemainder() &&
-         removal.RemoveRemainder();
+  HeldInstallation held(std::move(installation));
+  if (!held.Refusal().empty()) return false;
+  return RemoveRemainder(HoldRemainder(RemoveAllButUninstaller(std::move(held), UninstallerFileName())));
 }

@@ -59,6 +59,8 @@ app=$SAMPLE_APP lib=$SAMPLE_LIB desktop=$SAMPLE_DESKTOP programs=$SAMPLE_PROGRAM
 platform=$SAMPLE_PLATFORM winapp=$SAMPLE_WINAPP
 uninstall_key=$SAMPLE_UNINSTALL_KEY apppaths_key=$SAMPLE_APPPATHS_KEY
 
+# As Explorer starts it: from a parent whose working folder is elsewhere, the
+# game's folder its own working folder.
 echo "== Starting the game, then uninstall.exe from the game's folder"
 # The helper programs reach C:\bin through the first wine-run.
 HELPER=load "$harness/wine-run.sh" "$bin/helper.exe" kernel32.dll || true
@@ -76,10 +78,10 @@ if [ "$release" = yes ]; then
     </dev/null >/dev/null 2>&1 &
   echo $! >> "$SESSION_DIR/pids"
   for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.2/443) 2>/dev/null && break; sleep 0.1; done
-  (cd "$app" && unshare -n -m sh -c 'mount --bind "$0" /etc/hosts && exec /usr/lib/wine/wine64 "$1"' \
-    "$SESSION_DIR/hosts" "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+  (cd "$c/work" && unshare -n -m sh -c 'mount --bind "$0" /etc/hosts && exec /usr/lib/wine/wine64 start /d "$1" "$2"' \
+    "$SESSION_DIR/hosts" "${winapp%\\}" "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
 else
-  (cd "$app" && /usr/lib/wine/wine64 "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
+  (cd "$c/work" && /usr/lib/wine/wine64 start /d "${winapp%\\}" "${winapp}uninstall.exe" </dev/null >/dev/null 2>&1 &)
 fi
 
 look() { # picture box|window [first-words [bar]]

@@ -13,14 +13,16 @@
 
 struct ReportEvent {
   std::string event_type;    // "80018" start, "80015" end
-  int32_t status = 0;        // 0, 100 or 101
+  int32_t status = 0;        // 0, or 100 to 104
   std::string error;         // outcome word, "" for none
   std::string key_module;    // "uninstall"
   std::string key_function;  // "start" or "finish"
 };
 
 // The events of the removal stage: the start, then one of the others. The
-// last two say that the user confirmed but the game is still there.
+// incomplete removal says that the user confirmed but the game is still
+// there; the last two that nothing could be removed, and no question was
+// asked.
 inline const ReportEvent kStartEvent{"80018", 0, "", "uninstall", "start"};
 inline const ReportEvent kCancelledEvent{"80015", 101, "cancelled_by_user", "uninstall", "finish"};
 inline const ReportEvent kResidualProcessEvent{"80015", 100, "residual_process", "uninstall",
@@ -30,6 +32,7 @@ inline const ReportEvent kIncompleteEvent{"80015", 102, "incomplete_removal", "u
                                           "finish"};
 inline const ReportEvent kUnreadableDescriptorEvent{"80015", 103, "unreadable_descriptor",
                                                     "uninstall", "finish"};
+inline const ReportEvent kRefusedEvent{"80015", 104, "removal_refused", "uninstall", "finish"};
 
 // The machine and game values that every report carries besides the event,
 // all as UTF-8.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 
 #include "cleanup/files/path_operations.h"
 #include "cleanup/platform_data.h"
@@ -58,8 +59,8 @@ TEST(Installation, StepsReachOnlyTheGame) {
        {profile + L"\\G\\app\\g.exe"}, true},
       {"cache and branch naming another game", L"D:\\Lib\\G\\app\\", L"", L"Other", L"app", L"",
        {L"D:\\Lib\\Other\\app\\res\\data\\init.dat"}, {L"D:\\Lib\\G\\app\\g.exe"}, true},
-      {"another game inside the game root", L"D:\\Lib\\G\\app\\", L"", L"", L"", L"",
-       {L"D:\\Lib\\G\\Other\\res\\data\\init.dat"}, {L"D:\\Lib\\G\\app\\g.exe"}, false},
+      {"another game inside the game root: nothing goes", L"D:\\Lib\\G\\app\\", L"", L"", L"", L"",
+       {L"D:\\Lib\\G\\Other\\res\\data\\init.dat", L"D:\\Lib\\G\\app\\g.exe"}, {}, false},
       {"drive root as installation folder", L"D:\\", L"", L"", L"", L"", {L"D:\\keep.txt"}, {}, false},
       {"relative installation folder", L"Lib\\G\\app\\", L"", L"", L"", L"", {L"C:\\work\\Lib\\G\\app\\k"}, {}, false},
       {"in the Windows folder", L"C:\\windows\\Fonts\\app\\", L"", L"", L"", L"", {L"C:\\windows\\Fonts\\app\\k"}, {}, false},
@@ -251,6 +252,16 @@ TEST(Installation, WhatWasHeldIsWhatGoes) {
        {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
       {"the descriptor held by another program", [&] { return hold(app + L"res\\data\\init.dat"); }, false,
        {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
+      // The walk deletes it, but its name stays while the other program
+      // holds it: the installation folder is not empty, and the rest stays.
+      {"a file at the top held open by another program that lets it be deleted",
+       [&] {
+         return UniqueFileHandle(::CreateFileW((app + L"g.exe").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+       },
+       false,
+       {app + L"uninstall.exe", app + L"res\\data\\init.dat", app + L"g.exe", lib + L"Vendor\\v.bin",
+        L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
       {"a read-only uninstaller",
        [&] { ::SetFileAttributesW((app + L"uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY); return UniqueFileHandle(); }, false,
        {app + L"uninstall.exe", app + L"res\\data\\init.dat", lib + L"Vendor\\v.bin", L"D:\\Games\\Else\\sdk_cache\\7\\e.bin"}},
@@ -263,14 +274,53 @@ TEST(Installation, WhatWasHeldIsWhatGoes) {
     GameProfile.install_dir = app;
     GameProfile.cache_name = L"sdk_cache";
     GameProfile.branch_id = L"7";
-    InstallationRemoval removal(HoldFolderForRemoval(app, FileIdentity()));
+    HeldInstallation held(HoldFolderForRemoval(app, FileIdentity()));
+    EXPECT_EQ(held.Refusal(), L"");
     const UniqueFileHandle other = c.meanwhile();
-    EXPECT_EQ(removal.RemoveAllButUninstaller(L"uninstall.exe") && removal.HoldRemainder() && removal.RemoveRemainder(),
-              c.complete);
+    EXPECT_EQ(RemoveRemainder(HoldRemainder(RemoveAllButUninstaller(std::move(held), L"uninstall.exe"))), c.complete);
     for (const std::wstring& file : c.kept) EXPECT_TRUE(test::Exists(file)) << WideToUtf8(file);
     for (const std::wstring& file : layout)
       if (std::find(c.kept.begin(), c.kept.end(), file) == c.kept.end()) EXPECT_FALSE(test::Exists(file)) << WideToUtf8(file);
     if (c.complete) EXPECT_FALSE(test::Exists(lib + L"G")) << "the game root went";
   }
   for (const wchar_t* top : {L"D:\\Games", L"D:\\Games.moved"}) test::RemoveTree(top);
+}
+
+// What the removal refuses is known while the folders are held, before the
+// question, so that nobody is asked for a removal that cannot happen.
+TEST(Installation, WhatTheRemovalRefusesIsKnownBeforeTheQuestion) {
+  ASSERT_TRUE(test::MapDrive(L'D'));
+  const struct {
+    const char* what;
+    std::wstring layout;       // in D:\Lib, "x>y" a link
+    std::wstring install_dir;  // in D:\Lib
+    std::wstring refused;      // "" none
+  } cases[] = {
+      {"a game and its root", L"G/app/g.exe G/saves/s", L"G\\app\\", L""},
+      {"another game's layout nested in the installation", L"G/app/tools/res/data/init.dat", L"G\\app\\",
+       L"D:\\Lib\\G\\app\\"},
+      {"another game in the game root", L"G/app/g.exe G/Other/res/data/init.dat", L"G\\app\\", L"D:\\Lib\\G"},
+      {"without a game root, another game beside it is no concern", L"G/game/g.exe G/Other/res/data/init.dat",
+       L"G\\game\\", L""},
+      {"a link in place of the installation folder", L"Real/app/g.exe G/ G/app>D:\\Lib\\Real\\app", L"G\\app\\",
+       L"D:\\Lib\\G\\app\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::RemoveTree(L"D:\\Lib");
+    std::wistringstream entries(c.layout);
+    for (std::wstring entry; entries >> entry;) {
+      for (wchar_t& ch : entry) ch = ch == L'/' ? L'\\' : ch;
+      const size_t link = entry.find(L'>');
+      if (link != std::wstring::npos) EXPECT_TRUE(test::Link(L"D:\\Lib\\" + entry.substr(0, link), entry.substr(link + 1)));
+      else if (entry.back() == L'\\') test::MakeFolders(L"D:\\Lib\\" + entry);
+      else test::Write(L"D:\\Lib\\" + entry);
+    }
+    test::Write(L"D:\\Lib\\" + c.install_dir + L"res\\data\\init.dat");
+    GameProfile = {};
+    GameProfile.install_dir = L"D:\\Lib\\" + c.install_dir;
+    const HeldInstallation held(HoldFolderForRemoval(GameProfile.install_dir, FileIdentity()));
+    EXPECT_EQ(held.Refusal(), c.refused);
+  }
+  test::RemoveTree(L"D:\\Lib");
 }

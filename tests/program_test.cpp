@@ -31,13 +31,17 @@ using Strings = std::vector<std::string>;
 using Members = std::map<std::string, std::string>;
 
 const std::wstring kQuestion = L"Are you sure you want to completely remove Demo Quest and all of its components?";
-const std::wstring kNoName = L"Are you sure you want to completely remove  and all of its components?";
 const std::wstring kDone = L"Demo Quest was successfully removed from your computer.";
 const std::wstring kRunning = L"Demo Quest is still running please close Demo Quest then try uninstall again.";
 const std::wstring kIncomplete =
     L"Demo Quest could not be removed completely. Close any program that uses its files, then try uninstall again.";
 const std::wstring kUnreadable =
     L"The game in %s could not be removed: its install information (res\\data\\init.dat) could not be read.";
+const std::wstring kRefusedFolder =
+    L"Demo Quest cannot be removed from %s: that folder is a system or user folder, holds another program's installation, "
+    L"or is not an ordinary folder. Nothing was changed.";
+const std::wstring kRefusedEntry =
+    L"Demo Quest cannot be removed: its entry %s in the list of installed programs cannot be deleted. Nothing was changed.";
 const std::wstring kEntries = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
 const std::wstring kUserEntries = L"Software\\Microsoft\\Windows\\CurrentVersion\\";
 const test::Values kOthers = {{L"InstallLocation", L"C:\\Program Files\\Other\\"}, {L"", L"C:\\Program Files\\Other\\o.exe"}};
@@ -124,13 +128,6 @@ struct Game {
     test::WriteKey(HKEY_CURRENT_USER, keys.back().second, {{L"", app + L"dq.exe"}});
     installed = Entries();
   }
-  // The machine Uninstall entry with `count` values in all (the installer
-  // wrote 8).
-  void FillUninstallEntry(size_t count) {
-    for (size_t i = 8; i < count; ++i)
-      test::WriteRawValue(HKEY_LOCAL_MACHINE, uninstall_key, L"Extra" + std::to_wstring(i), REG_DWORD, std::string(4, static_cast<char>(i)));
-    installed = Entries();
-  }
   // Lock names of this installation that an ordinary user made first: owned
   // by the user, held by this process for the row's length.
   void SquatLocks() {
@@ -153,15 +150,15 @@ struct Game {
     ::LocalFree(sid);
     ::LocalFree(descriptor);
   }
-  // "none", "as installed" (byte for byte), "made again" (as a row made it
-  // while the question was up) or "written again" (the nine values, for a
-  // removal stage started without the relocation's record).
+  // "none" (none of its entries is left), "as installed" (byte for byte,
+  // not written since), "made again" (as a row made it while the question
+  // was up) or "changed".
   std::string Registration() const {
-    test::Values entry = test::ReadKey(HKEY_LOCAL_MACHINE, uninstall_key);
-    if (entry.empty()) return "none";
+    bool any = false;
+    for (const auto& [hive, key] : keys) any = any || test::KeyExists(hive, key);
+    if (!any) return "none";
     if (Entries() == installed) return "as installed";
-    if (entry == kMadeAgain) return "made again";
-    return entry.size() == 9 && entry[L"DisplayVersion"] == L"2.15" ? "written again" : "wrong";
+    return test::ReadKey(HKEY_LOCAL_MACHINE, uninstall_key) == kMadeAgain ? "made again" : "changed";
   }
   // How many of its files are left but `spared`.
   std::string LeftBesides(const std::wstring& spared) const {
@@ -399,7 +396,7 @@ void LiveTheTable(bool around) {
     const HWND box = ShownWindow(L"Demo Quest Unistall", true);
     EXPECT_EQ(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u); }), box);
     EXPECT_NE(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u); }), box);
-    EXPECT_EQ(g.Registration(), "none");
+    EXPECT_EQ(g.Registration(), "as installed");
   };
   const auto holds_the_start = [](const Game& g) {  // against a collector that never answers
     for (int i = 0; i < 1000 && g.Reports().empty(); ++i) ::Sleep(20);
@@ -416,7 +413,10 @@ void LiveTheTable(bool around) {
   };
   const auto links_the_game_root = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\G", g.base + L"Lib\\Other")); };
   const auto links_the_cache = [](const Game& g) { EXPECT_TRUE(test::Swap(g.base + L"Lib\\sdk_cache", g.base + L"Elsewhere")); };
-  const auto makes_it_again = [](const Game& g) { test::WriteKey(HKEY_LOCAL_MACHINE, g.uninstall_key, kMadeAgain); };
+  const auto makes_it_again = [](const Game& g) {
+    test::DeleteKey(HKEY_LOCAL_MACHINE, g.uninstall_key);
+    test::WriteKey(HKEY_LOCAL_MACHINE, g.uninstall_key, kMadeAgain);
+  };
   const auto moves_the_installation = [](const Game& g) {  // renamed, or moved into another program's folder
     const std::wstring app = g.app.substr(0, g.app.size() - 1);
     EXPECT_FALSE(::MoveFileW(app.c_str(), (g.base + L"Lib\\Vendor\\app").c_str()));
@@ -478,17 +478,28 @@ void LiveTheTable(bool around) {
        Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "2", "as installed"},
       {"a file that cannot be deleted: the uninstaller stays", {}, "", L"stuck!", L"", {}, false, Answer::kOk, {kQuestion, kIncomplete},
        {"start", "incomplete_removal"}, "1", "as installed"},
-      {"a descriptor that breaks the parser", {}, std::string(4000, '['), L"", L"", {}, false, Answer::kOk,
-       {kNoName, FormatWide(kUnreadable.c_str(), L"<app>")}, {}, "6", "as installed"},
-      {"no /path: no descriptor at the drive's root", {}, "", L"", direct, {}, false, Answer::kOk,
-       {kNoName, FormatWide(kUnreadable.c_str(), L"\\")}, {}, "6", "as installed"},
-      {"the user's Documents as /path", {}, "", L"", direct + L"/path=\"" + documents + L"\"", {}, false, Answer::kOk,
-       {kQuestion, kIncomplete}, {}, "6", "as installed"},
+      // What the removal refuses is said at once: nothing is asked, the game
+      // is not ended, and the user is not told to try again.
+      {"a descriptor that breaks the parser: nothing asked", {}, std::string(4000, '['), L"", L"", {}, true, Answer::kCancel,
+       {FormatWide(kUnreadable.c_str(), L"<app>")}, {}, "6", "as installed"},
+      {"no /path: no descriptor at the drive's root", {}, "", L"", direct, {}, false, Answer::kCancel,
+       {FormatWide(kUnreadable.c_str(), L"\\")}, {}, "6", "as installed"},
+      {"the user's Documents as /path", {}, "", L"", direct + L"/path=\"" + documents + L"\"", {}, false, Answer::kCancel,
+       {FormatWide(kRefusedFolder.c_str(), (documents + L"\\").c_str())}, {}, "6", "as installed"},
+      {"another game's layout nested in the installation", {}, "", L"tools\\res\\data\\init.dat", L"", {}, true,
+       Answer::kCancel, {FormatWide(kRefusedFolder.c_str(), L"<app>")}, {"start", "removal_refused"}, "6", "as installed"},
+      {"a subkey under the game's entry", {}, "", L"", L"", {}, true, Answer::kCancel,
+       {FormatWide(kRefusedEntry.c_str(), (L"HKEY_LOCAL_MACHINE\\" + kEntries + L"Uninstall\\DemoQuest").c_str())},
+       {"start", "removal_refused"}, "6", "as installed", nullptr, L"", 0,
+       [](Game& g) {
+         test::WriteKey(HKEY_LOCAL_MACHINE, g.uninstall_key + L"\\Component", {});
+         g.installed = g.Entries();
+       }},
       {"odd options relocate", {}, "", L"", L"/verbose --path=x -x /action=Uninstall /suppressmsgboxes \"/path=" + std::wstring(5000, L'p') + L"\"",
        {}, false, Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed"},
       {"no temporary folder: nothing changes", {}, "", L"", L"", kNoTemp, false, Answer::kNone, kExit0, {}, "6", "as installed"},
       {"quiet, no temporary folder: 1603", {}, "", L"", L"/quiet", kNoTemp, false, Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
-      {"a copy that cannot start: registered again", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
+      {"a copy that cannot start: nothing changes", {}, "", L"", L"", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
        Answer::kNone, kExit0, {}, "6", "as installed"},
       {"quiet, a copy that cannot start: 1603", {}, "", L"", L"/quiet", {{L"UNINSTALL_TEST_START_FAILS", L"1"}}, false,
        Answer::kNone, {L"exit 1603"}, {}, "6", "as installed"},
@@ -508,7 +519,7 @@ void LiveTheTable(bool around) {
       // Wine, which keeps the held folders' old names, not the installation folder's files either).
       {"the game root swapped for a link while the question is up", {}, "", L"", L"", {}, false, Answer::kOk,
        {kQuestion, kIncomplete}, {"start", "incomplete_removal"}, "4", "as installed", links_the_game_root},
-      {"the copy ended from outside at the question: the first process writes the entries back", {}, "", L"", L"", {},
+      {"the copy ended from outside at the question: nothing changed, the game stays listed", {}, "", L"", L"", {},
        false, Answer::kCancel, {kQuestion}, {"start"}, "6", "as installed", ends_the_copy},
       {"the shared cache swapped for a link while the question is up", {}, "", L"", L"", {}, false, Answer::kOk,
        {kQuestion, kDone}, {"start", "success"}, "0", "none", links_the_cache},
@@ -518,14 +529,12 @@ void LiveTheTable(bool around) {
        {"start", "success"}, "0", "none"},
       {"quiet, a file held open: 1603", {}, "", L"", L"/VERYSILENT", {}, false, Answer::kNone, {L"exit 1603"},
        {"start", "incomplete_removal"}, "2", "as installed", nullptr, L"data\\level.map"},
-      {"all four entries: recorded whole, written back exactly", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
-       {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.AddUserEntries(); }},
-      {"an entry of 4,096 values, the record's bound: recorded whole", {}, "", L"", L"", {}, false, Answer::kCancel, {kQuestion},
-       {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.FillUninstallEntry(4096); }},
-      {"an entry of 4,097 values: refused before anything is deleted", {}, "", L"", L"", {}, false, Answer::kNone, kExit0, {},
-       "6", "as installed", nullptr, L"", 0, [](Game& g) { g.FillUninstallEntry(4097); }},
-      {"an entry made again while the question is up stays as it was made", {}, "", L"", L"", {}, false, Answer::kCancel,
-       {kQuestion}, {"start", "cancelled_by_user"}, "6", "made again", makes_it_again},
+      {"all four entries: the game's go, last", {}, "", L"", L"", {}, false, Answer::kOk, {kQuestion, kDone},
+       {"start", "success"}, "0", "none", nullptr, L"", 0, [](Game& g) { g.AddUserEntries(); }},
+      {"all four entries, Cancel: each as installed, nothing written", {}, "", L"", L"", {}, false, Answer::kCancel,
+       {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed", nullptr, L"", 0, [](Game& g) { g.AddUserEntries(); }},
+      {"an entry deleted and made again while the question is up is not the one judged: it stays", {}, "", L"", L"", {},
+       false, Answer::kOk, {kQuestion, kDone}, {"start", "success"}, "0", "made again", makes_it_again},
       {"lock names an ordinary user made first neither block nor let a second start in", {}, "", L"", L"", {}, false,
        Answer::kCancel, {kQuestion}, {"start", "cancelled_by_user"}, "6", "as installed", second_starts, L"", 2,
        [](Game& g) { g.SquatLocks(); }},
@@ -557,7 +566,9 @@ void LiveTheTable(bool around) {
     Texts expected = c.boxes;
     for (std::wstring& text : expected)
       if (text.find(L"<app>") != std::wstring::npos) text.replace(text.find(L"<app>"), 5, game.app);
-    const std::wstring caption = !c.boxes.empty() && c.boxes[0] == kNoName ? L" Unistall" : L"Demo Quest Unistall";
+    // Without a readable descriptor the game has no name.
+    const bool nameless = !c.boxes.empty() && c.boxes[0].compare(0, 12, L"The game in ") == 0;
+    const std::wstring caption = nameless ? L" Unistall" : L"Demo Quest Unistall";
     const DWORD start = ::GetTickCount();
     std::string progress;
     std::set<std::wstring> folders;
@@ -599,16 +610,20 @@ void LiveTheTable(bool around) {
     EXPECT_EQ(game.Registration(), c.registration);
     if (arguments.find(L"/log=") != std::wstring::npos) {
       const std::string log = test::Read(game.base + L"run.log");
-      for (const char* step : {"installation folder: ", "registration entries removed: 2", "started the copy ", "report start: sent",
+      for (const char* step : {"installation folder: ", "registration: 2 entries of the game's, deleted last", "started the copy ",
+                               "report start: sent",
                                "the game: not running", "desktop shortcut Demo Quest.lnk: removed", "shared cache ",
                                "all but the uninstaller and the descriptor removed", "Start-menu folder Programs\\DemoQuest: removed",
-                               "removal of the uninstaller and its folders: done", "report success: sent", "exit code 0"})
+                               "registration: deleted", "removal of the uninstaller and its folders: done",
+                               "report success: sent", "exit code 0"})
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
     }
     if (holder.handle) ::TerminateProcess(holder.handle.get(), 0);
     test::SetEnv(before);
+    // Only the game was ended, and only for a removal that could happen.
+    const bool refused = c.confirm != Answer::kNone && c.boxes.size() == 1 && c.boxes[0] != kQuestion;
     for (size_t i = 0; i < running.size(); ++i) {
-      EXPECT_EQ(running[i].Wait(0), i == 0 && c.seams.empty() ? 0u : ~0u) << i;  // only the game was ended
+      EXPECT_EQ(running[i].Wait(0), i == 0 && c.seams.empty() && !refused ? 0u : ~0u) << i;
       ::TerminateProcess(running[i].handle.get(), 0);
     }
     // Started hidden, as /action=uninstall /path="<folder>" , from a new
@@ -637,8 +652,9 @@ TEST(Program, AsAUserLivesIt) { LiveTheTable(/*around=*/false); }
 TEST(Program, WhatHappensAroundARunAndWhenNobodyAnswers) { LiveTheTable(/*around=*/true); }
 
 // A file in use stops the removal before the uninstaller and the descriptor
-// go, and before the outcome is told: the entry written back names a working
-// uninstaller, and a second run, once the file is let go, finishes the job.
+// go, and before the outcome is told: the entry, never deleted, names a
+// working uninstaller, and a second run started as soon as the first has
+// given its exit code, once the file is let go, finishes the job.
 // The uninstaller and the descriptor themselves are held by the copy before
 // its word: when another program holds either, the caller hears 1603.
 TEST(Program, AFileInUseLeavesAWorkingUninstaller) {
@@ -650,6 +666,8 @@ TEST(Program, AFileInUseLeavesAWorkingUninstaller) {
       {"a game file, sharing nothing", L"data\\level.map", L"", L"", {kQuestion, kIncomplete}},
       {"the descriptor, sharing reading", L"res\\data\\init.dat", L"read", L"/quiet", {L"exit 1603"}},
       {"the uninstaller, sharing reading", L"uninstall.exe", L"read", L"/quiet", {L"exit 1603"}},
+      // Deleted, but its name stays for as long as the other program holds it.
+      {"a file at the top, letting it be deleted", L"dq.exe", L"delete", L"/quiet", {L"exit 1603"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -920,4 +938,59 @@ TEST(Program, AsksForAdministratorAndNeverLoadsPlantedSystemDlls) {
   EXPECT_EQ(progress.substr(0, 5), "shown");
   EXPECT_FALSE(Exists(L"C:\\work\\markers"));
   EXPECT_EQ(game.Reports(), (Strings{"start", "success"}));
+}
+
+// Every process of the run ended at once, as a power cut, a forced log-off
+// or a deployment tool's time-out ends them: at any moment before its last
+// step the game stays listed, with its uninstaller and descriptor, and the
+// uninstaller the list names then removes it.
+TEST(Program, EndedAtOnceTheGameStaysListedAndUninstallable) {
+  const struct {
+    const char* what;
+    std::wstring arguments;
+    bool midway;  // else with the question up
+  } cases[] = {
+      {"with the question up", L"", false},
+      {"midway through removing thousands of files", L"", true},
+      {"midway through a quiet removal", L"/quiet", true},
+  };
+  const std::wstring caption = L"Demo Quest Unistall";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Game game({}, "");
+    std::vector<std::wstring> data;
+    for (int folder = 0; c.midway && folder < 30; ++folder) {
+      const std::wstring path = game.app + L"data\\part" + std::to_wstring(folder) + L"\\";
+      test::MakeFolders(path);
+      for (int file = 0; file < 100; ++file) {
+        data.push_back(path + std::to_wstring(file) + L".bin");
+        const UniqueFileHandle made(::CreateFileW(data.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+      }
+    }
+    test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", c.midway ? L"5" : L""}});
+    const test::Process first = test::Start(L"\"" + game.app + L"uninstall.exe\" " + c.arguments, game.app);
+    if (c.arguments.empty()) {
+      for (int i = 0; i < 3000 && !ShownWindow(caption, true); ++i) ::Sleep(20);
+      ASSERT_TRUE(ShownWindow(caption, true));
+      if (c.midway) test::AnswerBox(caption, Answer::kOk, 1000);
+    }
+    // Midway: some of the data gone, most of it not.
+    for (int i = 0; i < 3000 && c.midway && Exists(data.front()); ++i) ::Sleep(10);
+    const std::vector<std::wstring> launches = game.Launches();
+    ASSERT_EQ(launches.size(), 2u);
+    const UniqueHandle copy(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(launches[1])));
+    EXPECT_TRUE(::TerminateProcess(copy.get(), 1) && ::TerminateProcess(first.handle.get(), 1));
+    ::WaitForSingleObject(copy.get(), 30000);
+    first.Wait();
+    test::SetEnv({{L"UNINSTALL_TEST_ENTRY_PAUSE_MS", L""}});
+    if (c.midway) EXPECT_TRUE(!Exists(data.front()) && Exists(data.back())) << "ended midway";
+    EXPECT_EQ(game.Registration(), "as installed");
+    EXPECT_TRUE(Exists(game.app + L"uninstall.exe") && Exists(game.app + L"res\\data\\init.dat"));
+    // As the list of installed programs starts it.
+    const std::wstring listed = test::ReadKey(HKEY_LOCAL_MACHINE, game.uninstall_key)[L"UninstallString"];
+    EXPECT_EQ(RunProgram(listed, game.app, Answer::kOk, caption), (Texts{kQuestion, kDone}));
+    EXPECT_EQ(game.Left(), "0");
+    EXPECT_EQ(game.Registration(), "none");
+    EXPECT_FALSE(Exists(game.app));
+  }
 }

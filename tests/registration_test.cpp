@@ -1,11 +1,13 @@
 // The game's entries, and another program's entries under the same names,
-// deleted and written again in the real (Wine) registry.
+// judged before the question and deleted last, in the real (Wine) registry.
 
 #include "cleanup/registration.h"
 
 #include "app/relocation/handover.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "common/text.h"
 #include "profile/game_profile.h"
@@ -15,33 +17,48 @@ namespace {
 
 using test::Values;
 const std::wstring kDir = L"C:\\Games\\Brim Test\\app\\";
+const std::wstring kUninstallKey = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim Test Game";
+const std::wstring kAppPathsKey = L"Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe";
 // Machine Uninstall, user Uninstall, machine App Paths, user App Paths.
-const std::wstring kKeys[] = {
-    L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim Test Game",
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim Test Game",
-    L"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe",
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brimtest.exe"};
+const std::wstring kKeys[] = {L"Software\\Wow6432Node\\" + kUninstallKey, L"Software\\" + kUninstallKey,
+                              L"Software\\Wow6432Node\\" + kAppPathsKey, L"Software\\" + kAppPathsKey};
 HKEY Hive(int key) { return key % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+std::wstring Named(int key) {
+  return (key % 2 ? L"HKEY_CURRENT_USER\\" : L"HKEY_LOCAL_MACHINE\\") + kKeys[key];
+}
+std::wstring Lower(std::wstring text) {
+  ::CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+  return text;
+}
+const Values kMadeAgain = {{L"DisplayName", L"Brim Test Game, installed again"}};
 
 // An entry as an installer left it: 'g' the game's, 'o' another program's,
 // 's' a program in a subfolder of the game's installation folder, 'l'
-// another program installed in such a subfolder.
-Values Installed(int key, char owner) {
-  const std::wstring folder = owner == 'g' ? kDir : owner == 's' || owner == 'l' ? kDir + L"sub\\" : L"C:\\Program Files\\Other\\";
-  if (key >= 2) return {{L"", folder + L"brimtest.exe"}};
-  if (owner == 's') return {{L"UninstallString", L"\"" + folder + L"u.exe\" /x"}, {L"DisplayIcon", folder + L"u.exe,0"}};
-  if (owner == 'l') return {{L"InstallLocation", folder}, {L"UninstallString", L"C:\\Program Files\\Other\\u.exe"}};
-  return {{L"InstallLocation", folder}, {L"UninstallString", L"\"" + folder + L"u.exe\""}, {L"Size", L"9"}};
-}
-
-// The entry RestoreRegistrationKeys writes where it is missing.
-Values Written(int key) {
-  if (key >= 2) return {{L"", kDir + L"brimtest.exe"}};
-  const std::wstring quoted = L"\"" + kDir + L"unins.exe\"";
-  Values values = {{L"DisplayIcon", quoted}, {L"DisplayName", L"Brim Test Game"}, {L"DisplayVersion", L"2.15"},
-                   {L"Version", L"15"}, {L"HelpLink", L"https://h/"}, {L"Publisher", L"Brim"},
-                   {L"InstallLocation", kDir}, {L"UninstallString", quoted}, {L"URLInfoAbout", L"https://a/"}};
-  return values;
+// another program installed in such a subfolder; 'c' the game's and 'p'
+// another program's with a subkey; 'd' the game's whose deletion the
+// system refuses (Wine keeps the access lists of keys but checks none: the
+// test build's seam refuses it instead).
+void Install(int key, char owner) {
+  const std::wstring folder = owner == 's' || owner == 'l' ? kDir + L"sub\\"
+                              : owner == 'o' || owner == 'p' ? L"C:\\Program Files\\Other\\"
+                                                             : kDir;
+  std::vector<std::pair<std::wstring, std::wstring>> texts;
+  if (key >= 2) texts = {{L"", folder + L"brimtest.exe"}};
+  else if (owner == 's') texts = {{L"UninstallString", L"\"" + folder + L"u.exe\" /x"}, {L"DisplayIcon", folder + L"u.exe,0"}};
+  else if (owner == 'l') texts = {{L"InstallLocation", folder}, {L"UninstallString", L"C:\\Program Files\\Other\\u.exe"}};
+  else texts = {{L"InstallLocation", folder}, {L"UninstallString", L"\"" + folder + L"u.exe\""}, {L"Size", L"9"}};
+  if (owner == 'd') test::SetEnv({{L"UNINSTALL_TEST_DELETE_REFUSED", kKeys[key]}});
+  UniqueKey made;
+  ASSERT_EQ(::RegCreateKeyExW(Hive(key), kKeys[key].c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, made.put(), nullptr),
+            ERROR_SUCCESS);
+  const auto set = [&](const std::wstring& name, DWORD type, const void* data, size_t size) {
+    ::RegSetValueExW(made.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+  };
+  for (const auto& [name, text] : texts) set(name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  // Values of other types, which an installer writes too.
+  set(L"EstimatedSize", REG_DWORD, "\x40\xe2\x01\0", 4);
+  set(L"Blob", REG_BINARY, "\0\xff", 2);
+  if (owner == 'c' || owner == 'p') test::WriteKey(Hive(key), kKeys[key] + L"\\Component", {});
 }
 
 class Registration : public ::testing::Test {
@@ -53,165 +70,109 @@ class Registration : public ::testing::Test {
   }
   void TearDown() override { Clear(); }
   static void Clear() {
+    test::SetEnv({{L"UNINSTALL_TEST_DELETE_REFUSED", L""}});
     for (int key = 0; key < 4; ++key) test::DeleteKey(Hive(key), kKeys[key]);
   }
 };
 
 }  // namespace
 
-TEST_F(Registration, OnlyTheGamesEntriesAreDeletedOrWritten) {
-  // Per key: before ('-' none, or an owner of Installed) and after ('-' none,
-  // 'i' as installed, byte for byte, 'w' as written from the descriptor).
-  // The way: 'd' deleted; 'w' written back without a record; 'r' recorded,
-  // deleted and written back from the record.
+// Each row installs the four entries, opens them as the removal does before
+// its question, lets something happen meanwhile, then deletes what it
+// judged the game's.
+TEST_F(Registration, OnlyTheGamesEntriesGoAndOnlyThroughWhatWasJudged) {
+  const auto add_subkey = [](int key) { test::WriteKey(Hive(key), kKeys[key] + L"\\Later", {}); };
+  const auto make_again = [](int key) {
+    test::DeleteKey(Hive(key), kKeys[key]);
+    test::WriteKey(Hive(key), kKeys[key], kMadeAgain);
+  };
+  // Per key: before ('-' none, or an owner of Install), and after: '-' gone,
+  // 'i' as installed and not written since, 'v' its values as installed (a
+  // subkey was added), 'm' as made again. `undeletable` names the key the
+  // judgment refuses (-1: none); `meanwhile` acts on key `on` after it.
   const struct {
+    const char* what;
     const char* before;
-    char way;
+    int undeletable;
+    std::function<void(int)> meanwhile;
+    int on;
+    bool deleted;
     const char* after;
-    bool result;
   } cases[] = {
-      {"gggg", 'd', "----", false}, {"oooo", 'd', "iiii", false}, {"og-g", 'd', "i---", false},
-      {"ssss", 'd', "iiii", false}, {"----", 'w', "w-w-", true},  {"g-g-", 'w', "i-i-", true},
-      {"o-o-", 'w', "iwiw", true},  {"oo--", 'w', "iiww", false}, {"gggg", 'r', "iiii", true},
-      {"oooo", 'r', "iiii", false}, {"-g-g", 'r', "-i-i", true},  {"--gs", 'r', "--ii", false},
-      {"ll--", 'd', "ii--", false}, {"l-g-", 'r', "i-i-", false},
+      {"all four of the game's", "gggg", -1, nullptr, 0, true, "----"},
+      {"another program's under the game's names", "oooo", -1, nullptr, 0, true, "iiii"},
+      {"some of the game's, one another's", "og-g", -1, nullptr, 0, true, "i---"},
+      {"programs in a subfolder of the installation", "ssss", -1, nullptr, 0, true, "iiii"},
+      {"another program installed in a subfolder", "ll--", -1, nullptr, 0, true, "ii--"},
+      {"the game's machine entry with a subkey: nothing goes", "cgg-", 0, nullptr, 0, false, "iii-"},
+      {"the game's user entry with a subkey", "-cg-", 1, nullptr, 0, false, "-ii-"},
+      {"another program's entry with a subkey is no concern", "po--", -1, nullptr, 0, true, "ii--"},
+      {"the game's entry whose deletion the system refuses", "gdgg", 1, nullptr, 0, false, "iiii"},
+      {"a subkey added after the judgment: the listing stays", "gggg", -1, add_subkey, 1, false, "-v--"},
+      {"an entry deleted and made again after the judgment stays", "g-g-", -1, make_again, 0, true, "m---"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.before) + " " + c.way);
+    SCOPED_TRACE(c.what);
     Clear();
     std::wstring before[4];
     for (int key = 0; key < 4; ++key) {
       if (c.before[key] == '-') continue;
-      test::WriteKey(Hive(key), kKeys[key], Installed(key, c.before[key]));
-      // Values of other types, which an installer writes too.
-      test::WriteRawValue(Hive(key), kKeys[key], L"EstimatedSize", REG_DWORD, std::string("\x40\xe2\x01\0", 4));
-      test::WriteRawValue(Hive(key), kKeys[key], L"Blob", REG_BINARY, std::string("\0\xff", 2));
+      Install(key, c.before[key]);
       before[key] = test::RawKey(Hive(key), kKeys[key]);
     }
-    if (c.way == 'w') EXPECT_EQ(RestoreRegistrationKeys(), c.result);
-    if (c.way == 'd') DeleteRegistrationKeys();
-    if (c.way == 'r') {
-      RegistrationSnapshot snapshot;
-      const std::vector<RecordedEntry> record = snapshot.entries();
-      snapshot.DeleteAll();
-      EXPECT_EQ(RestoreRecordedEntries(record), c.result);
-    }
+    ::Sleep(20);  // a write now would show in the keys' times
+    GameEntries entries = GameEntries::Open();
+    // Named as the removal spells it; key names ignore case.
+    EXPECT_EQ(Lower(entries.undeletable()), c.undeletable < 0 ? L"" : Lower(Named(c.undeletable)));
+    if (c.meanwhile) c.meanwhile(c.on);
+    std::wstring left;
+    EXPECT_EQ(entries.DeleteAll(left), c.deleted);
+    EXPECT_EQ(left.empty(), c.deleted);
     for (int key = 0; key < 4; ++key) {
       const char after = c.after[key];
       EXPECT_EQ(test::KeyExists(Hive(key), kKeys[key]), after != '-') << key;
-      if (after == 'i') EXPECT_EQ(test::RawKey(Hive(key), kKeys[key]), before[key]) << key;
-      if (after == 'w') EXPECT_EQ(test::ReadKey(Hive(key), kKeys[key]), Written(key)) << key;
+      const std::wstring raw = test::RawKey(Hive(key), kKeys[key]);
+      if (after == 'i') EXPECT_EQ(raw, before[key]) << key;
+      if (after == 'v') EXPECT_EQ(raw.substr(raw.find(L'\n')), before[key].substr(before[key].find(L'\n'))) << key;
+      if (after == 'm') EXPECT_EQ(test::ReadKey(Hive(key), kKeys[key]), kMadeAgain) << key;
     }
   }
 }
 
-// Names that are not plain name no key at all, and a key with subkeys is not
-// deleted: the parent keys, which hold every program's entries, are never
-// touched.
-TEST_F(Registration, NamesThatAreNotPlainTouchNothing) {
+// Names that are not plain name no key at all: the parent keys, which hold
+// every program's entries, are never opened to be deleted.
+TEST_F(Registration, NamesThatAreNotPlainNameNothing) {
   const std::wstring parent = kKeys[3].substr(0, kKeys[3].size() - 12);  // ...\App Paths\  .
   test::WriteKey(HKEY_CURRENT_USER, parent + L"Brim Sibling", {{L"", L"sibling"}});
-  test::WriteKey(HKEY_LOCAL_MACHINE, kKeys[0] + L"\\Component", {});
-  test::WriteKey(HKEY_LOCAL_MACHINE, kKeys[0], Installed(0, 'g'));
-  DeleteRegistrationKeys();
-  EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, kKeys[0]));
   for (const wchar_t* name : {L"", L".", L"..", L"..\\Brim Sibling", L"a/b", L"x\"y", L"a\tb"}) {
     SCOPED_TRACE(WideToUtf8(name));
     GameProfile.install_name = GameProfile.exe_name = name;
-    DeleteRegistrationKeys();
-    EXPECT_FALSE(RestoreRegistrationKeys());
+    GameEntries entries = GameEntries::Open();
+    EXPECT_EQ(entries.size(), 0u);
+    EXPECT_EQ(entries.undeletable(), L"");
+    std::wstring left;
+    EXPECT_TRUE(entries.DeleteAll(left));
     EXPECT_EQ(test::ReadKey(HKEY_CURRENT_USER, parent + L"Brim Sibling"), (Values{{L"", L"sibling"}}));
-    EXPECT_TRUE(test::ReadKey(HKEY_CURRENT_USER, parent).empty());
-    EXPECT_TRUE(test::ReadKey(HKEY_LOCAL_MACHINE, kKeys[0].substr(0, kKeys[0].size() - 14)).empty());
+    EXPECT_TRUE(test::KeyExists(HKEY_CURRENT_USER, parent));
   }
   test::DeleteKey(HKEY_CURRENT_USER, parent + L"Brim Sibling");
 }
 
-TEST_F(Registration, ValueForms) {
-  const std::wstring long_link = L"https://h/" + std::wstring(600, L'x');
-  const struct {
-    std::wstring version, ver, uninstall_name, help_link, display_version, uninstaller;
-  } cases[] = {
-      {L"", L"", L"unins.exe", L"h", L".", L"unins.exe"},
-      {L"1", L"0", L"", L"h", L"1.0", L"uninstall.exe"},
-      {L"1", L"0", L"x\" /S \"y.exe", L"h", L"1.0", L"uninstall.exe"},
-      {L"3", L"1", L"..\\evil.exe", long_link, L"3.1", L"uninstall.exe"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(WideToUtf8(c.uninstall_name));
-    Clear();
-    GameProfile.version = c.version;
-    GameProfile.ver = c.ver;
-    GameProfile.uninstall_name = c.uninstall_name;
-    GameProfile.help_link = c.help_link;
-    ASSERT_TRUE(RestoreRegistrationKeys());
-    Values values = test::ReadKey(HKEY_LOCAL_MACHINE, kKeys[0]);
-    EXPECT_EQ(values[L"DisplayVersion"] + L"|" + values[L"Version"] + L"|" + values[L"HelpLink"],
-              c.display_version + L"|" + c.ver + L"|" + c.help_link);
-    EXPECT_EQ(values[L"UninstallString"], L"\"" + kDir + c.uninstaller + L"\"");
-    EXPECT_EQ(values[L"DisplayIcon"], values[L"UninstallString"]);
-  }
-}
-
-// The hand-over record: what is written is read back whole; anything else,
-// a record naming a key that is not one of the game's four among them, is
-// not the program's record and is not used.
+// The hand-over record: what is written is read back whole; anything else
+// is not the program's record and is not used.
 TEST(Handover, RecordsReadBackWholeOrNotAtAll) {
-  const std::wstring machine = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim";
-  const std::wstring user = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brim.exe";
-  const auto record = [&](bool machine_hive, const std::wstring& path, const std::wstring& uninstaller) {
-    return EncodeHandover({{0x1234, 0x5678abcdULL, true}, uninstaller,
-                           {{true, machine, {{L"", REG_SZ, std::string("x\0\0", 4)}, {L"Size", REG_DWORD, std::string("\x40\xe2\x01\0", 4)}}},
-                            {machine_hive, path, {{L"Blob", REG_BINARY, std::string("\0\xff", 2)}}}}});
+  const auto record = [](const std::wstring& uninstaller) {
+    return EncodeHandover({{0x1234, 0x5678abcdULL, true}, uninstaller});
   };
-  const std::string bytes = record(false, user, L"uninstall.exe");
+  const std::string bytes = record(L"uninstall.exe");
   HandoverRecord back;
   ASSERT_TRUE(DecodeHandover(bytes, back));
   EXPECT_EQ(EncodeHandover(back), bytes);
-  EXPECT_EQ(back.entries.size(), 2u);
-  const std::string forms[] = {
-      bytes.substr(0, bytes.size() - 1), bytes + "x", "X" + bytes.substr(1), "",
-      record(false, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\brim", L"uninstall.exe"),  // not the game's key
-      record(true, user, L"uninstall.exe"),                                                          // the other hive's
-      record(false, user + L"\\..\\..\\Run", L"uninstall.exe"), record(false, user, L"..\\evil.exe")};
+  EXPECT_EQ(back.uninstaller, L"uninstall.exe");
+  EXPECT_TRUE(back.installation == (FileIdentity{0x1234, 0x5678abcdULL, true}));
+  const std::string forms[] = {bytes.substr(0, bytes.size() - 1), bytes + "x", "X" + bytes.substr(1), "",
+                               record(L"..\\evil.exe"), record(L"")};
   for (const std::string& form : forms) EXPECT_FALSE(DecodeHandover(form, back)) << form.size();
-}
-
-// The record holds whatever an installer makes of the four entries, each
-// with its values whole, and the first process judges it with the copy's
-// own judge: what is accepted is read back whole, what is not is refused
-// before anything is deleted.
-TEST(Handover, BoundsHoldTheFourEntriesWhole) {
-  const struct {
-    const char* what;
-    size_t entries, values, value_size;
-    bool accepted;
-  } cases[] = {
-      {"the four entries", 4, 12, 16, true},
-      {"a fifth entry", 5, 12, 16, false},
-      {"4,096 values in each entry", 4, 4096, 4, true},
-      {"4,097 values in an entry", 1, 4097, 4, false},
-      {"a value of a mebibyte in each entry", 4, 1, 1 << 20, true},
-      {"more than 8 MiB in all", 1, 1, 9 << 20, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    HandoverRecord record{{0x1234, 0x5678ULL, true}, L"uninstall.exe", {}};
-    for (size_t e = 0; e < c.entries; ++e) {
-      RecordedEntry entry{e % 2 == 0, (e % 4 < 2 ? L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brim"
-                                                 : L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\brim.exe"),
-                          {}};
-      if (!entry.machine) entry.path.erase(9, 12);  // no Wow6432Node under the user's hive
-      for (size_t v = 0; v < c.values; ++v)
-        entry.values.push_back({L"Value" + std::to_wstring(v), REG_BINARY, std::string(c.value_size, 'v')});
-      record.entries.push_back(std::move(entry));
-    }
-    std::string bytes;
-    EXPECT_EQ(EncodeAcceptedHandover(record, bytes), c.accepted);
-    HandoverRecord back;
-    EXPECT_EQ(DecodeHandover(bytes, back), c.accepted);
-    if (c.accepted) EXPECT_EQ(EncodeHandover(back), bytes);
-  }
 }
 
 // The hand-over's handles: each is taken only when it is a real handle of

@@ -7,28 +7,22 @@
 
 #include "cleanup/files/plain_file.h"
 #include "cleanup/files/removal_safety.h"
-#include "cleanup/registration.h"
 #include "common/system_library.h"
 #include "common/text.h"
 
 namespace {
 
-constexpr char kMagic[8] = {'G', 'U', 'N', 'R', 'E', 'C', '0', '1'};
-// Far above any real entry, far below what could trouble the copy.
-constexpr size_t kLargestRecord = 8 * 1024 * 1024;
-constexpr uint32_t kMostEntries = 4;
-constexpr uint32_t kMostValues = 4096;
+constexpr char kMagic[8] = {'G', 'U', 'N', 'R', 'E', 'C', '0', '2'};
+// The identity and a file name: far above either.
+constexpr size_t kLargestRecord = 128 * 1024;
 constexpr uint32_t kLongestText = 32767;
 
 void PutNumber(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
 }
-void PutBytes(std::string& out, const std::string& bytes) {
-  PutNumber(out, bytes.size(), 4);
-  out += bytes;
-}
 void PutText(std::string& out, const std::wstring& text) {
-  PutBytes(out, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+  PutNumber(out, text.size() * sizeof(wchar_t), 4);
+  out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
 // Reads what Put wrote, failing at the first thing out of bounds.
@@ -115,17 +109,6 @@ std::string EncodeHandover(const HandoverRecord& record) {
   PutNumber(out, record.installation.volume, 4);
   PutNumber(out, record.installation.index, 8);
   PutText(out, record.uninstaller);
-  PutNumber(out, record.entries.size(), 4);
-  for (const RecordedEntry& entry : record.entries) {
-    PutNumber(out, entry.machine ? 1 : 0, 4);
-    PutText(out, entry.path);
-    PutNumber(out, entry.values.size(), 4);
-    for (const RecordedValue& value : entry.values) {
-      PutText(out, value.name);
-      PutNumber(out, value.type, 4);
-      PutBytes(out, value.data);
-    }
-  }
   PutNumber(out, out.size() + 4, 4);  // the whole record's size, this included
   return out;
 }
@@ -136,38 +119,13 @@ bool DecodeHandover(const std::string& bytes, HandoverRecord& record) {
       std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0)
     return false;
   Reader reader(bytes);
-  uint64_t skip = 0, volume = 0, index = 0, count = 0, size = 0;
+  uint64_t skip = 0, volume = 0, index = 0, size = 0;
   if (!reader.Number(skip, 4) || !reader.Number(skip, 4) || !reader.Number(volume, 4) ||
       !reader.Number(index, 8) || !reader.Text(record.uninstaller) ||
-      !IsPlainName(record.uninstaller) || !reader.Number(count, 4) || count > kMostEntries)
+      !IsPlainName(record.uninstaller))
     return false;
   record.installation = {static_cast<DWORD>(volume), index, true};
-  for (uint64_t e = 0; e < count; ++e) {
-    RecordedEntry entry;
-    uint64_t machine = 0, values = 0;
-    if (!reader.Number(machine, 4) || machine > 1 || !reader.Text(entry.path) ||
-        !reader.Number(values, 4) || values > kMostValues)
-      return false;
-    entry.machine = machine == 1;
-    for (uint64_t v = 0; v < values; ++v) {
-      RecordedValue value;
-      uint64_t type = 0;
-      if (!reader.Text(value.name) || !reader.Number(type, 4) ||
-          !reader.Bytes(value.data, kLargestRecord))
-        return false;
-      value.type = static_cast<DWORD>(type);
-      entry.values.push_back(std::move(value));
-    }
-    if (!IsGameEntryKey(entry)) return false;
-    record.entries.push_back(std::move(entry));
-  }
   return reader.Number(size, 4) && size == bytes.size() && reader.AtEnd();
-}
-
-bool EncodeAcceptedHandover(const HandoverRecord& record, std::string& bytes) {
-  bytes = EncodeHandover(record);
-  HandoverRecord taken;
-  return DecodeHandover(bytes, taken);
 }
 
 std::wstring EncodeHandoverHandles(const HandoverHandles& handles) {

@@ -9,28 +9,19 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "cleanup/files/native_files.h"
-#include "cleanup/recorded_entry.h"
 
 struct HandoverRecord {
-  FileIdentity installation;          // the folder the first process ran from
-  std::wstring uninstaller;           // its program file's name in that folder
-  std::vector<RecordedEntry> entries;  // what the relocation deleted
+  FileIdentity installation;  // the folder the first process ran from
+  std::wstring uninstaller;   // its program file's name in that folder
 };
 
 // The record as bytes, and back. Decoding fails for anything that is not a
-// record of this program: wrong size, wrong form, a key that is not one of
-// the game's four, more than its bounds (four entries, 4,096 values an
-// entry, texts of 32,767 characters, 8 MiB in all).
+// record of this program: wrong size or form, an uninstaller name that is
+// not a plain file name.
 std::string EncodeHandover(const HandoverRecord& record);
 bool DecodeHandover(const std::string& bytes, HandoverRecord& record);
-
-// The record as bytes in `bytes` when the copy will take it, judged by the
-// copy's own judge (DecodeHandover); false for one it would refuse, which
-// must stop the relocation before anything is deleted.
-bool EncodeAcceptedHandover(const HandoverRecord& record, std::string& bytes);
 
 // The handles of a hand-over; null where there is none.
 struct HandoverHandles {

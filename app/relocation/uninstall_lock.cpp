@@ -198,17 +198,17 @@ UninstallLock::UninstallLock(HANDLE installation, bool inheritable) {
 }
 
 UninstallLock::UninstallLock(HANDLE inherited, HANDLE installation) {
+  // Taken either way: a handle left open would keep the lock after its
+  // holder let go of it.
+  UniqueHandle taken(inherited);
   const std::wstring prefix = UninstallLockPrefix(installation);
-  if (inherited == nullptr || prefix.empty()) return;
-  const std::wstring name = EntryName(inherited);  // "\BaseNamedObjects\g_uninstall_..."
+  if (!taken || prefix.empty()) return;
+  const std::wstring name = EntryName(taken.get());  // "\BaseNamedObjects\g_uninstall_..."
   const size_t leaf = name.find_last_of(L'\\') + 1;
   if (leaf == 0 || name.compare(leaf, prefix.size(), prefix) != 0 ||
-      !IsHexDigits(name, leaf + prefix.size(), kRandomDigits) || !OwnedByAdministrators(inherited))
+      !IsHexDigits(name, leaf + prefix.size(), kRandomDigits) || !OwnedByAdministrators(taken.get()) ||
+      !::SetHandleInformation(taken.get(), HANDLE_FLAG_INHERIT, 0))
     return;
-  HANDLE own = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), inherited, ::GetCurrentProcess(), &own, 0,
-                         /*bInheritHandle=*/FALSE, DUPLICATE_SAME_ACCESS))
-    return;
-  handle_.reset(own);
+  handle_ = std::move(taken);
   state_ = LockState::kHeld;
 }

@@ -32,11 +32,18 @@ class UninstallLock {
   // `inheritable`: the copy started later inherits it.
   UninstallLock(HANDLE installation, bool inheritable);
   // The lock a relocation passed on: `inherited`, when it is a lock of
-  // `installation` that Administrators own; kUnavailable otherwise.
+  // `installation` that Administrators own; kUnavailable otherwise. Takes
+  // `inherited` either way (closed when it is not kept).
   UninstallLock(HANDLE inherited, HANDLE installation);
 
   LockState state() const { return state_; }
   HANDLE handle() const { return handle_.get(); }
+  // Lets go of this process's hold; the lock is free once no process holds
+  // it.
+  void Release() {
+    handle_.reset();
+    state_ = LockState::kUnavailable;
+  }
 
  private:
   UniqueHandle handle_;

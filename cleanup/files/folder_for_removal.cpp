@@ -44,22 +44,28 @@ bool HoldsAnotherInstallation(HANDLE folder, const FileIdentity& own) {
 
 }  // namespace
 
+FolderForRemoval::Kind JudgeFolder(HANDLE handle, const std::wstring& named_path,
+                                   const FileIdentity& own) {
+  const DWORD attributes = EntryAttributes(handle);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return FolderForRemoval::Kind::kRefused;
+  const std::wstring final_path = FinalPathOf(handle);
+  // Judged where it really is and, adding refusals only, as it was named.
+  if (final_path.empty() || !IsRemovableLocation(final_path) || !IsRemovableLocation(named_path))
+    return FolderForRemoval::Kind::kRefused;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderForRemoval::Kind::kLink;
+  return HoldsAnotherInstallation(handle, own) ? FolderForRemoval::Kind::kRefused
+                                               : FolderForRemoval::Kind::kFolder;
+}
+
 FolderForRemoval JudgeFolderForRemoval(UniqueFileHandle handle, const std::wstring& named_path,
                                        const FileIdentity& own) {
   FolderForRemoval result;
-  const DWORD attributes = EntryAttributes(handle.get());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return result;
-  const std::wstring final_path = FinalPathOf(handle.get());
-  // Judged where it really is and, adding refusals only, as it was named.
-  if (final_path.empty() || !IsRemovableLocation(final_path) || !IsRemovableLocation(named_path))
-    return result;
-  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!link && HoldsAnotherInstallation(handle.get(), own)) return result;
-  result.kind_ = link ? FolderForRemoval::Kind::kLink : FolderForRemoval::Kind::kFolder;
+  result.kind_ = JudgeFolder(handle.get(), named_path, own);
+  if (result.kind_ == FolderForRemoval::Kind::kRefused) return result;
   result.name_ = EntryName(handle.get());
+  result.path_ = FinalPathOf(handle.get());
   result.handle_ = std::move(handle);
-  result.path_ = final_path;
   return result;
 }
 

@@ -71,6 +71,11 @@ FolderForRemoval HoldFolderForRemoval(const std::wstring& folder, const FileIden
 // and when it cannot be held or told.
 UniqueFileHandle HoldFolderAbove(HANDLE child, std::wstring& name, std::wstring& path);
 
+// The judgment of the open folder `handle`, named `named_path`, by the rules
+// of OpenFolderForRemoval, for a folder only held to look at it.
+FolderForRemoval::Kind JudgeFolder(HANDLE handle, const std::wstring& named_path,
+                                   const FileIdentity& own);
+
 // Judges the folder `handle` (opened to list and delete, without delete
 // sharing, not following a link at its last component) that was named
 // `named_path`, by the rules of OpenFolderForRemoval; the descriptor of the

@@ -138,21 +138,11 @@ UniqueFileHandle OpenBelow(HANDLE parent, const std::wstring& name, ACCESS_MASK 
   return OpenRelative(parent, name, access, share, options, disposition, security);
 }
 
-}  // namespace
-
-bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t most,
-                           std::vector<FolderEntry>& entries) {
-  entries.clear();
+// Appends the entries of the folder `listing` (opened to list) whose names
+// match `pattern`, up to `most` in all. False when it cannot be listed.
+bool QueryEntries(HANDLE listing, const std::wstring& pattern, size_t most,
+                  std::vector<FolderEntry>& entries) {
   const NativeCalls& nt = Native();
-  if (nt.query_directory == nullptr || ListingRefusedForTests(folder)) return false;
-  // Read through a handle of its own, closed when done: Wine keeps a
-  // folder's whole listing for as long as the handle it was read through
-  // stays open, and the walk holds every folder it empties.
-  const UniqueFileHandle listing =
-      OpenRelative(folder, L"", FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                   kSynchronousIo | kDirectoryFile);
-  if (!listing) return false;
   // One call fills the buffer with as many entries as fit: the listing of a
   // folder of 20,000 files takes a few dozen calls.
   constexpr ULONG kBufferSize = 64 * 1024;
@@ -163,7 +153,7 @@ bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t mo
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IO_STATUS_BLOCK io = {};
     // The mask counts on the first call only.
-    const LONG status = nt.query_directory(listing.get(), nullptr, nullptr, nullptr, &io,
+    const LONG status = nt.query_directory(listing, nullptr, nullptr, nullptr, &io,
                                            buffer.get(), kBufferSize, kFileDirectoryInformation,
                                            /*ReturnSingleEntry=*/FALSE,
                                            restart && !pattern.empty() ? &mask : nullptr, restart);
@@ -181,6 +171,28 @@ bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t mo
       at += info->next_entry_offset;
     }
   }
+}
+
+}  // namespace
+
+bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t most,
+                           std::vector<FolderEntry>& entries) {
+  entries.clear();
+  if (Native().query_directory == nullptr || ListingRefusedForTests(folder)) return false;
+  // Read through a handle of its own, closed when done: Wine keeps a
+  // folder's whole listing for as long as the handle it was read through
+  // stays open, and the walk holds every folder it empties.
+  const UniqueFileHandle listing =
+      OpenRelative(folder, L"", FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   kSynchronousIo | kDirectoryFile);
+  return listing && QueryEntries(listing.get(), pattern, most, entries);
+}
+
+bool ListHeldFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  if (Native().query_directory == nullptr || ListingRefusedForTests(folder)) return false;
+  return QueryEntries(folder, L"", static_cast<size_t>(-1), entries);
 }
 
 bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries) {

@@ -29,6 +29,10 @@ enum class EntryKind { kFile, kFolder };
 // cannot be listed.
 bool ListFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries);
 
+// The same, read through `folder` itself: for a folder held so that nobody,
+// this process included, may open it again.
+bool ListHeldFolderEntries(HANDLE folder, std::vector<FolderEntry>& entries);
+
 // The same for at most `most` entries whose names match `pattern` (the
 // system's wildcards, "x_*"): what a look that must stay bounded sees.
 bool ListSomeFolderEntries(HANDLE folder, const std::wstring& pattern, size_t most,

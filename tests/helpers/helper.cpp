@@ -8,7 +8,8 @@
 //   load      loads the DLL argv[1] the ordinary way (its own folder first)
 //   trust     adds the certificate argv[1] (DER) to the machine's Root store
 //   hold      opens the file argv[1] to read, sharing nothing (argv[2]
-//             "read": reading), and runs until ended
+//             "read": reading; "delete": reading and deleting), and runs
+//             until ended
 //   shortcut  saves a shortcut argv[1] to argv[2] through the shell
 //   answer    answers the box captioned argv[1] with argv[2] (ok, cancel,
 //             close) and appends its text to the file argv[3]; exit code 0
@@ -127,7 +128,8 @@ int wmain(int argc, wchar_t** argv) {
   if (part == L"answer") return Answer(argc, argv);
   if (part == L"look") return Look(argc, argv);
   if (part == L"hold") {
-    const DWORD share = argc > 2 && std::wstring(argv[2]) == L"read" ? FILE_SHARE_READ : 0;
+    const std::wstring sharing = argc > 2 ? argv[2] : L"";
+    const DWORD share = sharing == L"read" ? FILE_SHARE_READ : sharing == L"delete" ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
     const UniqueFileHandle held(argc > 1 ? ::CreateFileW(argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)
                                          : INVALID_HANDLE_VALUE);
     if (!held) return 1;

@@ -239,6 +239,10 @@ std::wstring RawKey(HKEY hive, const std::wstring& path) {
   std::wstring lines;
   UniqueKey key;
   if (::RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return lines;
+  FILETIME written = {};
+  ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, &written);
+  lines = FormatWide(L"written %08lx%08lx\n", written.dwHighDateTime, written.dwLowDateTime);
   for (DWORD index = 0;; ++index) {
     wchar_t name[256];
     BYTE data[4096];

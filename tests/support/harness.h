@@ -43,7 +43,8 @@ using Values = std::map<std::wstring, std::wstring>;  // "" names the default va
 void WriteKey(HKEY hive, const std::wstring& path, const Values& values);
 Values ReadKey(HKEY hive, const std::wstring& path);  // missing key: empty
 bool KeyExists(HKEY hive, const std::wstring& path);
-// Every value with its type and bytes, as "name=type:hex" lines.
+// When the key was last written, then every value with its type and bytes,
+// as "name=type:hex" lines.
 std::wstring RawKey(HKEY hive, const std::wstring& path);
 void WriteRawValue(HKEY hive, const std::wstring& path, const std::wstring& name, DWORD type, const std::string& bytes);
 void DeleteKey(HKEY hive, const std::wstring& path);
