@@ -19,6 +19,7 @@
 
 #include "app/relocation/elevated_copy.h"
 #include "app/relocation/uninstall_lock.h"
+#include "app/ui/window_mark.h"
 #include "common/text.h"
 #include "tests/support/harness.h"
 
@@ -333,15 +334,17 @@ Texts RunProgram(const std::wstring& command_line, const std::wstring& folder, A
 }
 
 // The window in front once `act` is done, which starts with a window of the
-// test's own in front.
-HWND InFrontAfter(const std::function<void()>& act) {
+// test's own in front, carrying `mark` (as any program can) when given.
+HWND InFrontAfter(const std::function<void()>& act, const std::wstring& mark = L"") {
   const HWND own = ::CreateWindowExW(0, L"STATIC", L"elsewhere", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
                                      nullptr, nullptr, nullptr);
+  if (!mark.empty()) ::SetPropW(own, mark.c_str(), reinterpret_cast<HANDLE>(1));
   ::SetForegroundWindow(own);
   EXPECT_EQ(::GetForegroundWindow(), own);
   act();
   HWND front = ::GetForegroundWindow();
   for (int i = 0; i < 100 && front == own; ++i, ::Sleep(20)) front = ::GetForegroundWindow();
+  if (!mark.empty()) ::RemovePropW(own, mark.c_str());
   ::DestroyWindow(own);
   return front;
 }
@@ -392,9 +395,14 @@ void LiveTheTable(bool around) {
   const std::map<std::wstring, std::wstring> kUnkillable = {
       {L"UNINSTALL_TEST_TERMINATE_FAILS", L"1"}, {L"UNINSTALL_TEST_STOP_ATTEMPTS", L"3"}, {L"UNINSTALL_TEST_STOP_PAUSE_MS", L"100"}};
   const Members kOtherNames = {{"install_name", "Other"}, {"exe_name", "other.exe"}, {"shortcut_name", "Other Game"}};
-  const auto second_starts = [](const Game& g) {  // while the first asks, with another window in front
+  // While the first asks, with another window in front: one that carries
+  // the uninstall's mark is not the uninstall's, and is passed over.
+  const auto second_starts = [](const Game& g) {
     const HWND box = ShownWindow(L"Demo Quest Unistall", true);
-    EXPECT_EQ(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u); }), box);
+    const UniqueFileHandle app(::CreateFileW(g.app.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring mark = WindowMarkName(IdentityOf(app.get()));
+    ASSERT_FALSE(mark.empty());
+    EXPECT_EQ(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\"", g.app).Wait(), 0u); }, mark), box);
     EXPECT_NE(InFrontAfter([&] { EXPECT_EQ(test::Start(L"\"" + g.app + L"uninstall.exe\" /quiet", g.app).Wait(), 1618u); }), box);
     EXPECT_EQ(g.Registration(), "as installed");
   };
