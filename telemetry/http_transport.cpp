@@ -11,14 +11,14 @@
 #include "common/unique_resource.h"
 
 // Each connection of an exchange runs on a thread of its own, which alone
-// uses and closes its WinInet handles, whenever its calls return: nobody
-// closes them under it, so no handle value it may still use is ever handed
-// to another exchange, and the next report need not wait for it. The caller
-// waits only until the exchange's deadline. A connection that reaches the
-// point of sending after the exchange was given up, or after another of its
-// connections began sending, is held there for good (WinInet offers no way
-// to stop a send from its status callback): a report never reaches the
-// collector twice, nor after the next one.
+// uses and closes its WinInet handles, once its calls return: nobody closes
+// them under it, so no handle value it may still use is handed out again,
+// and the next report need not wait for it to end. The caller waits only
+// until the exchange's deadline. Only the first connection to reach the send
+// may make it, and only while the caller waits; any other is held there for
+// good, as WinInet goes on with a send whatever its status callback does: a
+// report never reaches the collector twice, nor after a later one unless its
+// send had begun before it was given up.
 
 namespace {
 
