@@ -29,7 +29,6 @@
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 #include "telemetry/event_report.h"
-#include "telemetry/http_transport.h"
 
 namespace {
 
@@ -70,11 +69,11 @@ class Removal {
     ::CloseHandle(handles_.outcome);
     handles_.outcome = nullptr;
   }
-  // Ends the run: the outcome first, then at most one exchange's deadline
-  // for the reports still going.
+  // Ends the run: the outcome first, then every report begun, each within
+  // its own deadline.
   int Finish(int code) {
     SendOutcome(code);
-    (void)TelemetryClient::Await(kExchangeDeadlineMs);
+    (void)TelemetryClient::Await();
     return options_.quiet ? code : 0;
   }
   // Ends a run whose removal cannot happen: nothing is asked, nothing

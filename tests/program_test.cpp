@@ -22,6 +22,7 @@
 #include "app/ui/window_mark.h"
 #include "common/bounded_call.h"
 #include "common/text.h"
+#include "telemetry/http_transport.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -550,6 +551,17 @@ void LiveTheTable(bool around) {
       {"a collector that trickles its handshake holds neither the question nor the end", {}, "", L"", L"",
        {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_TRICKLE_PORT")}}, false, Answer::kOk, {kQuestion, kDone}, {},
        "0", "none"},
+      // A network that stalls once: the start report goes out on a second
+      // connection, the success after it (no report lost behind the stalled
+      // one), and the copy ends within two deadlines of the exit code.
+      {"quiet, the collector's first connection stalls: both reports, in order", {}, "", L"", L"/quiet \"/log=<log>\"",
+       {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_STALL_PORT")}}, false, Answer::kNone, kExit0,
+       {"start", "success"}, "0", "none", nullptr, L"", 0, [](Game&) { EXPECT_TRUE(test::StallNextConnection()); }},
+      // A slow network: the cancellation's exchange starts once the start's
+      // ends, 8 s in, and is not cut by a wait of one deadline for both.
+      {"every exchange 8 s, Cancel at once: the start report, then the cancellation", {}, "", L"", L"",
+       {{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_SLOW_PORT")}}, false, Answer::kCancel, {kQuestion},
+       {"start", "cancelled_by_user"}, "6", "as installed"},
   };
   for (const auto& c : cases) {
     if ((c.meanwhile || c.before || c.confirm == Answer::kNone) != around) continue;
@@ -585,6 +597,7 @@ void LiveTheTable(bool around) {
                          relocates ? game.app : L"C:\\work", c.confirm, caption, [&] { if (c.meanwhile) c.meanwhile(game); },
                          &progress, &folders),
               expected);
+    const DWORD told = ::GetTickCount();  // the first process has ended with its exit code
     // "shown (...)" may also have caught it moving; never up with a box, nor with mnemonics.
     if (!c.progress.empty()) EXPECT_EQ(progress.substr(0, c.progress == "none" ? std::string::npos : c.progress.size()), c.progress);
     for (const char* never : {", up with the box", ", with mnemonics"}) EXPECT_EQ(progress.find(never), std::string::npos) << progress;
@@ -604,6 +617,9 @@ void LiveTheTable(bool around) {
       if (c.left == "0") EXPECT_EQ(game.LeftBesides(game.app + L"uninstall.exe"), "0");
       ASSERT_EQ(launches.size(), 2u);
       EXPECT_EQ(AwaitWithoutBoxes(std::stoul(launches[1]), caption), "");
+      // Its last step follows the exit code; the reports still going get
+      // one deadline each, and there are two.
+      EXPECT_LE(::GetTickCount() - told, 2 * kExchangeDeadlineMs) << "the copy ended within two deadlines of the exit code";
     }
     EXPECT_EQ(game.Reports(), c.reports);
     // Where the collector held a report unanswered, the next one came only
