@@ -79,7 +79,7 @@ bool RunRelocationStage(const LaunchOptions& options, int& exit_code) {
   if (lock.state() == LockState::kBusy) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
     // Started by the user: shown the uninstall that runs.
-    if (!options.quiet && BringMarkedWindowToFront(WindowMarkName(identity)))
+    if (!options.quiet && BringMarkedWindowToFront(identity))
       LogLine(L"its window was brought to the front");
     exit_code = options.quiet ? kExitBusy : 0;
     return false;

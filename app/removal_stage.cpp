@@ -29,7 +29,6 @@
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 #include "telemetry/event_report.h"
-#include "telemetry/http_transport.h"
 
 namespace {
 
@@ -70,11 +69,11 @@ class Removal {
     ::CloseHandle(handles_.outcome);
     handles_.outcome = nullptr;
   }
-  // Ends the run: the outcome first, then at most one exchange's deadline
-  // for the reports still going.
+  // Ends the run: the outcome first, then every report begun, each within
+  // its own deadline.
   int Finish(int code) {
     SendOutcome(code);
-    (void)TelemetryClient::Await(kExchangeDeadlineMs);
+    (void)TelemetryClient::Await();
     return options_.quiet ? code : 0;
   }
   // Ends a run whose removal cannot happen: nothing is asked, nothing
@@ -99,6 +98,7 @@ class Removal {
   FileIdentity identity_;  // of the installation folder held
   std::wstring mark_;  // on this run's windows, for a second start to find
   MarkedBoxes marked_boxes_;
+  MarkedWindowsOwner owner_;  // proves this run's marked windows its own
   ProgressWindow progress_;
 };
 
@@ -141,10 +141,11 @@ int Removal::Run() {
   if (!alone) {
     LogLine(L"another uninstall of this game is in progress: nothing was changed");
     // Started by the user: shown the uninstall that runs.
-    if (!options_.quiet && BringMarkedWindowToFront(mark_)) LogLine(L"its window was brought to the front");
+    if (!options_.quiet && BringMarkedWindowToFront(identity_)) LogLine(L"its window was brought to the front");
     return Finish(options_.quiet ? kExitBusy : 0);
   }
   marked_boxes_ = MarkedBoxes(mark_);
+  owner_ = MarkedWindowsOwner(identity_);
   // A folder that cannot be held is not removed; its descriptor still names
   // the game to the user.
   const HANDLE held = held_.installation();

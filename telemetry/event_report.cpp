@@ -97,10 +97,10 @@ void TelemetryClient::Begin(const ReportEvent& event) {
               Utf8ToWide(event.error.empty() ? event.key_function : event.error));
 }
 
-bool TelemetryClient::Await(DWORD wait_ms) { return AwaitQueuedReports(wait_ms); }
+bool TelemetryClient::Await() { return AwaitQueuedReports(); }
 
 bool TelemetryClient::Report(const ReportEvent& event) {
   Begin(event);
-  (void)Await(INFINITE);
+  (void)Await();
   return true;
 }

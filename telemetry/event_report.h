@@ -59,10 +59,11 @@ class TelemetryClient {
   // posts it to the collection host on a thread of its own, after every
   // report begun before it: returns at once. Called from one thread.
   static void Begin(const ReportEvent& event);
-  // Waits up to `wait_ms` for every report begun to end (each has its
-  // exchange's deadline); one still going then ends with the process.
+  // Waits until every report begun has ended or reached its own deadline,
+  // counted from the start of its own exchange: at most the rest of the
+  // exchange under way and one deadline for each report still waiting.
   // Returns whether all have ended.
-  static bool Await(DWORD wait_ms);
+  static bool Await();
   // Begin, then Await the exchange. Returns true in every case, also when
   // the exchange fails.
   static bool Report(const ReportEvent& event);

@@ -4,10 +4,16 @@
 #include <memory>
 
 #include "common/run_log.h"
+#include "common/text.h"
 #include "common/unique_resource.h"
 #include "telemetry/http_transport.h"
 
 namespace {
+
+// What a report's thread needs beyond its exchange's deadline: starting, and
+// loading WinInet. Only a guard on the final wait, which each report's own
+// deadline already ends.
+constexpr DWORD kReportSlackMs = 1000;
 
 // One queued report. Its thread owns it, and the handle of the thread
 // queued before it, which it waits for.
@@ -18,14 +24,34 @@ struct QueuedReport {
   UniqueHandle previous;
 };
 
+// How the report's exchange ended, for the log: "sent in 215 ms", "given
+// up at its deadline, after 9503 ms", "not sent, the exchange failed after
+// 12 ms", with the connections when there were two.
+std::wstring Outcome(const PostResult& result) {
+  const bool two = result.connections > 1;
+  switch (result.end) {
+    case PostResult::kSent:
+      return FormatWide(L"sent in %lu ms%s", result.duration_ms,
+                        !two ? L"" : result.sender == 2 ? L" over the second of 2 connections"
+                                                        : L" over the first of 2 connections");
+    case PostResult::kGivenUp:
+      return FormatWide(L"given up at its deadline, after %lu ms%s", result.duration_ms,
+                        two ? L" (2 connections)" : L"");
+    case PostResult::kFailed:
+      break;
+  }
+  return FormatWide(L"not sent, the exchange failed after %lu ms%s", result.duration_ms,
+                    two ? L" (2 connections)" : L"");
+}
+
 void Send(QueuedReport& report) {
   if (report.previous) (void)::WaitForSingleObject(report.previous.get(), INFINITE);
   report.previous.reset();
   std::wstring response;
   const char* bytes = report.body.c_str();
-  const bool sent =
-      PostForm(bytes, std::strlen(bytes), report.host, /*path=*/L"", response, report.port);
-  LogLine(L"report %s: %s", report.label.c_str(), sent ? L"sent" : L"not sent");
+  const PostResult result =
+      Post(bytes, std::strlen(bytes), report.host, /*path=*/L"", response, report.port);
+  LogLine(L"report %s: %s", report.label.c_str(), Outcome(result).c_str());
 }
 
 DWORD WINAPI SendOnItsThread(void* context) {
@@ -40,9 +66,16 @@ UniqueHandle& LastQueued() {
   return thread;
 }
 
+// Reports queued so far.
+DWORD& Queued() {
+  static DWORD count = 0;
+  return count;
+}
+
 }  // namespace
 
 void SendInOrder(std::string body, std::wstring host, int port, std::wstring label) {
+  ++Queued();
   std::unique_ptr<QueuedReport> report(new QueuedReport);
   report->body = std::move(body);
   report->host = std::move(host);
@@ -59,7 +92,8 @@ void SendInOrder(std::string body, std::wstring host, int port, std::wstring lab
   LastQueued() = std::move(thread);
 }
 
-bool AwaitQueuedReports(DWORD wait_ms) {
+bool AwaitQueuedReports() {
   const UniqueHandle& last = LastQueued();
-  return !last || ::WaitForSingleObject(last.get(), wait_ms) == WAIT_OBJECT_0;
+  return !last || ::WaitForSingleObject(last.get(), Queued() * (kExchangeDeadlineMs + kReportSlackMs)) ==
+                      WAIT_OBJECT_0;
 }

@@ -8,9 +8,11 @@
 #include <iphlpapi.h>
 
 #include <algorithm>
+#include <regex>
 #include <tuple>
 
 #include "cleanup/platform_data.h"
+#include "common/run_log.h"
 #include "common/text.h"
 #include "profile/game_profile.h"
 #include "telemetry/device_identity.h"
@@ -21,6 +23,8 @@
 #include "tests/support/harness.h"
 
 namespace {
+
+using Strings = std::vector<std::string>;
 
 int Port(const wchar_t* variable) { return _wtoi(test::Env(variable).c_str()); }
 
@@ -91,18 +95,78 @@ TEST(Telemetry, ExchangesWithTheCollector) {
   EXPECT_TRUE(PostForm(large.data(), kLargestPostBody, L"localhost", L"", response, Port(L"COLLECTOR_PORT")));
   ASSERT_EQ(test::Requests(marker + "large").size(), 1u);
   EXPECT_EQ(test::Requests(marker + "large")[0].length, kLargestPostBody);
-  // Each fault ends the exchange within its deadline, however the peer
-  // trickles (it would hold it for a minute), and only the silent collector
-  // got as far as reading the request.
-  for (const wchar_t* port : {L"COLLECTOR_CLOSED_PORT", L"COLLECTOR_SILENT_PORT", L"COLLECTOR_WRONG_HOST_PORT",
-                              L"COLLECTOR_TRICKLE_PORT"}) {
-    const std::string fault = test::UniqueMarker();
-    response = L"untouched";
+  // Nothing answered leaves the response as it was.
+  response = L"untouched";
+  EXPECT_FALSE(PostForm(marker.data(), marker.size(), L"localhost", L"", response, Port(L"COLLECTOR_CLOSED_PORT")));
+  EXPECT_EQ(response, L"untouched");
+}
+
+// Reports in a row, each to the collector the test build names at its
+// start. Each goes out after the one before it has ended or been given up,
+// at most once, with its own deadline counted from the start of its own
+// exchange; the log says how each ended and after how long; and the wait
+// for them all takes no more than one deadline each.
+TEST(Telemetry, EachReportHasItsOwnDeadline) {
+  const std::string sent = R"(sent in \d+ ms)", given_up = R"(given up at its deadline, after \d+ ms( \(2 connections\))?)",
+                    failed = R"(not sent, the exchange failed after \d+ ms( \(2 connections\))?)";
+  const struct {
+    const char* what;
+    std::vector<std::tuple<const wchar_t*, std::string, bool>> reports;  // collector, the log's word, collected
+  } cases[] = {
+      // Catches a report that waits for a given-up one's connection to end:
+      // behind the trickled handshake, which outlives its deadline, the last
+      // would be given up unsent.
+      {"faults: each ends by its deadline, and the next still goes out",
+       {{L"COLLECTOR_CLOSED_PORT", failed, false}, {L"COLLECTOR_SILENT_PORT", given_up, true},
+        {L"COLLECTOR_WRONG_HOST_PORT", failed, false}, {L"COLLECTOR_TRICKLE_PORT", given_up, false},
+        {L"COLLECTOR_PORT", sent, true}}},
+      // Catches no second connection (given up), or a stalled one that may
+      // still send (collected twice).
+      {"a first connection that never gets its handshake: the report goes out once, on a second",
+       {{L"COLLECTOR_STALL_PORT", sent + " over the second of 2 connections", true}, {L"COLLECTOR_PORT", sent, true}}},
+      // Catches a deadline counted from the report's start rather than its
+      // exchange's: the second would be cut 2 s into its exchange.
+      {"every exchange 8 s: each has its own deadline",
+       {{L"COLLECTOR_SLOW_PORT", sent + " over the first of 2 connections", true},
+        {L"COLLECTOR_SLOW_PORT", sent + " over the first of 2 connections", true}}},
+  };
+  const std::wstring log = test::FreshFolder() + L"run.log";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetRunLog(UniqueFileHandle(::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             CREATE_ALWAYS, 0, nullptr)));
+    GameProfile = {};
+    const std::string marker = test::UniqueMarker();
+    GameProfile.op_id = Utf8ToWide(marker);
+    Strings collected;
+    for (const auto& report : c.reports)
+      if (std::wstring(std::get<0>(report)) == L"COLLECTOR_STALL_PORT") ASSERT_TRUE(test::StallNextConnection());
     const DWORD start = ::GetTickCount();
-    EXPECT_FALSE(PostForm(fault.data(), fault.size(), L"localhost", L"", response, Port(port))) << WideToUtf8(port);
-    EXPECT_LT(::GetTickCount() - start, 25000u) << "the exchange ended before 25 s";
-    EXPECT_EQ(response, L"untouched");
-    EXPECT_EQ(test::Requests(fault).size(), std::wstring(port) == L"COLLECTOR_SILENT_PORT" ? 1u : 0u);
+    for (size_t i = 0; i < c.reports.size(); ++i) {
+      const auto& [collector, word, received] = c.reports[i];
+      test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(collector)}});
+      const std::string label = "r" + std::to_string(i + 1);
+      TelemetryClient::Begin({"80015", 0, label, "uninstall", "finish"});
+      if (received) collected.push_back(label);
+      if (std::wstring(collector) == L"COLLECTOR_SILENT_PORT") collected.push_back(label + " let go");
+    }
+    EXPECT_TRUE(TelemetryClient::Await());
+    EXPECT_LE(::GetTickCount() - start, c.reports.size() * kExchangeDeadlineMs + 1000) << "one deadline each";
+    test::SetEnv({{L"UNINSTALL_TELEMETRY_PORT", test::Env(L"COLLECTOR_PORT")}});
+    SetRunLog(UniqueFileHandle());
+    // In the order begun, each once; the silent collector's connection let
+    // go before the next report came.
+    Strings received;
+    for (const test::Request& request : test::Requests(marker, /*releases=*/true)) {
+      const size_t at = request.body.find("\"error\":\"") + 9;
+      received.push_back(request.body.substr(at, request.body.find('"', at) - at) + (request.released ? " let go" : ""));
+    }
+    EXPECT_EQ(received, collected);
+    const std::string text = test::Read(log);
+    for (size_t i = 0; i < c.reports.size(); ++i) {
+      const std::regex line("\\] report r" + std::to_string(i + 1) + ": " + std::get<1>(c.reports[i]) + "\r\n");
+      EXPECT_TRUE(std::regex_search(text, line)) << "r" << i + 1 << " " << std::get<1>(c.reports[i]) << "\n" << text;
+    }
   }
 }
 

@@ -71,10 +71,10 @@ std::vector<UniqueFileHandle> HoldFoldersDownTo(const std::wstring& folder) {
   for (;;) {
     std::wstring prefix = at == std::wstring::npos ? folder : folder.substr(0, at);
     if (prefix.size() == 2) prefix += L'\\';
-    UniqueFileHandle handle(::CreateFileW(ExtendedPath(prefix).c_str(),
-                                          FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Through the native open, which completes at once where another
+    // program's oplock would first have to be broken: that counts as in use.
+    UniqueFileHandle handle = OpenByNtName(NtPath(prefix), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, /*follow_link=*/true);
     const std::wstring real = handle ? FinalPathOf(handle.get()) : std::wstring();
     if (real.empty() || !IsSameOrInside(real, prefix) || !IsSameOrInside(prefix, real)) return {};
     held.push_back(std::move(handle));

@@ -1,5 +1,8 @@
 #include "app/ui/window_mark.h"
 
+#include <set>
+
+#include "common/global_objects.h"
 #include "common/text.h"
 
 namespace {
@@ -28,14 +31,37 @@ LRESULT CALLBACK MarkBoxes(int code, WPARAM wparam, LPARAM lparam) {
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
+// The start of the names of the records of `installation`'s owners.
+std::wstring OwnerRecordPrefix(const FileIdentity& installation) {
+  return FormatWide(L"g_uninstall_shown_%08lx_%016llx_", installation.volume, installation.index);
+}
+
+// The processes recorded as owners of `installation`'s marked windows.
+std::set<DWORD> RecordedOwners(const FileIdentity& installation) {
+  const std::wstring prefix = OwnerRecordPrefix(installation);
+  std::set<DWORD> owners;
+  (void)ListAdministratorsObjects(ObjectKind::kEvent, prefix, [&](const std::wstring& name) {
+    const std::wstring digits = name.substr(prefix.size());
+    wchar_t* end = nullptr;
+    const unsigned long id = std::wcstoul(digits.c_str(), &end, 10);
+    if (!digits.empty() && end != nullptr && *end == L'\0' && id != 0) owners.insert(id);
+    return true;
+  });
+  return owners;
+}
+
 struct Search {
   const std::wstring* mark;
+  const std::set<DWORD>* owners;
   HWND found;
 };
 
 BOOL CALLBACK FindMarked(HWND window, LPARAM context) {
   Search* search = reinterpret_cast<Search*>(context);
-  if (!::IsWindowVisible(window) || ::GetPropW(window, search->mark->c_str()) == nullptr) return TRUE;
+  DWORD process = 0;
+  if (!::IsWindowVisible(window) || ::GetPropW(window, search->mark->c_str()) == nullptr ||
+      ::GetWindowThreadProcessId(window, &process) == 0 || search->owners->count(process) == 0)
+    return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -61,9 +87,19 @@ MarkedBoxes::MarkedBoxes(const std::wstring& mark) {
   hook_.reset(::SetWindowsHookExW(WH_CBT, MarkBoxes, nullptr, ::GetCurrentThreadId()));
 }
 
-bool BringMarkedWindowToFront(const std::wstring& mark) {
+MarkedWindowsOwner::MarkedWindowsOwner(const FileIdentity& installation) {
+  if (!installation.known) return;
+  record_ = CreateAdministratorsObject(
+      ObjectKind::kEvent, OwnerRecordPrefix(installation) + std::to_wstring(::GetCurrentProcessId()),
+      /*inheritable=*/false);
+}
+
+bool BringMarkedWindowToFront(const FileIdentity& installation) {
+  const std::wstring mark = WindowMarkName(installation);
   if (mark.empty()) return false;
-  Search search{&mark, nullptr};
+  const std::set<DWORD> owners = RecordedOwners(installation);
+  if (owners.empty()) return false;
+  Search search{&mark, &owners, nullptr};
   (void)::EnumWindows(FindMarked, reinterpret_cast<LPARAM>(&search));
   if (search.found == nullptr) return false;
   // Asynchronously: the other process's thread may be busy.

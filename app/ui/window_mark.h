@@ -2,9 +2,10 @@
 // The mark on the windows of an uninstall in progress (its question, its
 // progress window, its last box): a window property named after the
 // installation's identity. A second start for the same installation finds
-// them by it and brings them to the front. No named object is made for it:
-// a property with that name on someone else's window can at most be
-// brought to the front.
+// them by it and brings them to the front, but only those of the process
+// that an object only Administrators can make records as the uninstall:
+// anyone can put the property on a window of their own, and an elevated
+// program must not lend its right to the foreground to a look-alike.
 
 #include <windows.h>
 
@@ -39,6 +40,21 @@ class MarkedBoxes {
   UniqueResource<HookTraits> hook_;
 };
 
-// Brings a shown window that carries `mark` to the front, restored if it was
-// minimised. Returns whether there was one.
-bool BringMarkedWindowToFront(const std::wstring& mark);
+// While it lives, this process is recorded as the one whose windows marked
+// for `installation` a second start may bring to the front: an event of the
+// machine-wide namespace, owned by Administrators and open to them only,
+// named after the installation and this process's id.
+class MarkedWindowsOwner {
+ public:
+  MarkedWindowsOwner() = default;
+  explicit MarkedWindowsOwner(const FileIdentity& installation);
+
+ private:
+  UniqueHandle record_;
+};
+
+// Brings to the front a shown window that carries the mark of
+// `installation` and belongs to a process recorded by MarkedWindowsOwner,
+// restored if it was minimised. A window of any other process is passed
+// over. Returns whether there was one.
+bool BringMarkedWindowToFront(const FileIdentity& installation);

@@ -14,6 +14,13 @@ body's first 64 KiB in hexadecimal):
   COLLECTOR_CLOSED_PORT      nothing listens
   COLLECTOR_TRICKLE_PORT     plain TCP: starts a TLS handshake record and sends
                              one byte of it every 3 s, for at most 60 s
+  COLLECTOR_STALL_PORT       as COLLECTOR_PORT, but the first connection after a
+                             "stall" request never gets its TLS handshake (held
+                             60 s): a captive portal or a proxy that swallows
+                             one connection
+  COLLECTOR_SLOW_PORT        as COLLECTOR_PORT, each connection held 8 s before
+                             its TLS handshake: every exchange takes 8 s, and a
+                             client gone by then leaves no record
 PORTS_FILE receives them as shell exports once all listen.
   services.py --collector CERTS CERT RECORDS ADDRESS
 starts only an answering collector, on ADDRESS:443 with certificate CERT,
@@ -27,6 +34,7 @@ holds a verb and its Unix paths, one per line; the answer, "ok" or "error:
   drive LETTER TARGET  drive LETTER: mapped to TARGET; without TARGET to an
                        empty folder of its own that no other drive reaches
   rmtree PATH          PATH removed, links unlinked and never followed
+  stall                COLLECTOR_STALL_PORT's next connection stalls
 """
 import http.server
 import json
@@ -40,11 +48,17 @@ import threading
 import time
 
 LOCK = threading.Lock()
+STALL_NEXT = threading.Event()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
+
+    def setup(self):
+        if self.server.mode == "slow":
+            time.sleep(8)
+        super().setup()
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
@@ -73,8 +87,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = allow_reuse_address = True
 
     def get_request(self):  # the handshake runs in the request's thread
-        sock, address = self.socket.accept()
-        return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), address
+        while True:
+            sock, address = self.socket.accept()
+            with LOCK:  # one connection stalls per request
+                stall = self.mode == "stall" and STALL_NEXT.is_set()
+                if stall:
+                    STALL_NEXT.clear()
+            if not stall:
+                return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), address
+            threading.Timer(60, sock.close).start()  # accepted, never answered
 
     def handle_error(self, request, address):
         pass
@@ -133,7 +154,9 @@ def trickler():
 def handle(prefix, verb, first, second):
     def inside(path):
         return (os.path.realpath(path) + "/").startswith(prefix + "/")
-    if verb == "drive":
+    if verb == "stall":
+        STALL_NEXT.set()
+    elif verb == "drive":
         if not second:  # a folder of its own, empty, that no other drive reaches
             second = os.path.join(prefix, "drive_" + first.lower())
             if os.path.isdir(second) and not os.path.islink(second):
@@ -163,7 +186,8 @@ def main(prefix, certs, records, ports_file):
     prefix = os.path.realpath(prefix)
     ports = {name: collector(certs, records, mode, cert, wanted) for name, mode, cert, wanted in [
         ("COLLECTOR_PORT", "ok", "localhost", 443), ("COLLECTOR_ERROR_PORT", "error", "localhost", 0),
-        ("COLLECTOR_SILENT_PORT", "silent", "localhost", 0), ("COLLECTOR_WRONG_HOST_PORT", "ok", "otherhost", 0)]}
+        ("COLLECTOR_SILENT_PORT", "silent", "localhost", 0), ("COLLECTOR_WRONG_HOST_PORT", "ok", "otherhost", 0),
+        ("COLLECTOR_STALL_PORT", "stall", "localhost", 0), ("COLLECTOR_SLOW_PORT", "slow", "localhost", 0)]}
     ports["COLLECTOR_TRICKLE_PORT"] = trickler()
     with socket.socket() as free:
         free.bind(("127.0.0.1", 0))

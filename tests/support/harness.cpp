@@ -176,6 +176,7 @@ bool Link(const std::wstring& link, const std::wstring& target) {
   MakeFolders(Trimmed(link).substr(0, Trimmed(link).find_last_of(L'\\')));
   return Ask("link", UnixPath(link), UnixPath(target));
 }
+bool StallNextConnection() { return Ask("stall", ""); }
 
 void MakeShortcut(const std::wstring& path, const std::wstring& target) {
   MakeFolders(path.substr(0, path.find_last_of(L'\\')));

@@ -34,6 +34,8 @@ bool Swap(const std::wstring& folder, const std::wstring& target);
 // `remote` (with "" only): the system calls it a network drive.
 bool MapDrive(wchar_t letter, const std::wstring& target = L"", bool remote = false);
 bool Link(const std::wstring& link, const std::wstring& target);
+// The next connection to COLLECTOR_STALL_PORT never gets its TLS handshake.
+bool StallNextConnection();
 // A real shortcut to `target`, saved through the shell's link object.
 void MakeShortcut(const std::wstring& path, const std::wstring& target);
 std::wstring Env(const wchar_t* name);
