@@ -196,7 +196,7 @@ if [ ${#table_rows[@]} -gt 0 ]; then
   out="$root/out/bench"
   mkdir -p "$out"
   {
-    echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $preset build under Wine; seconds, Wine's start-up taken off"
+    echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $([ $preset = test ] && echo 64-bit || echo 32-bit) build under Wine; seconds, Wine's start-up taken off"
     echo "# entries uninstall.exe rd/s/q rm-rf"
     printf '%s\n' "${table_rows[@]}"
   } > "$out/removal.txt"
@@ -212,7 +212,7 @@ if [ ${#table_rows[@]} -gt 0 ]; then
     gnuplot <<PLOT && echo "plot: $out/removal.png"
 set terminal png size 720,440
 set output "$out/removal.png"
-set title "Removing a tree under Wine ($preset build)"
+set title "Removing a tree under Wine ($([ $preset = test ] && echo 64-bit || echo 32-bit, WoW64) build)"
 set xlabel "entries (files and folders)"
 set ylabel "seconds"
 set key top left
