@@ -6,7 +6,9 @@
 #     default 2000:20000 and 10000:100000 (20,000 files in 2,000 folders, and
 #     100,000 files in 10,000 folders); chain:2000:15 is a chain of 2,000
 #     nested folders with 15-character names, each holding one file;
-#     --32: the 32-bit driver and cmd under WoW64; --no-rd: rd is not run
+#     --32: the 32-bit driver and cmd under WoW64; --no-rd: rd is not run.
+#     The spread trees' figures also go, as a table, to out/bench/removal.txt
+#     and, drawn by gnuplot (installed when missing), to out/bench/removal.png
 #   bench/removal_bench.sh [--32] --window ROUNDS [FOLDERS:FILES ...]
 #     the removal without and with the uninstaller's progress window, in
 #     ROUNDS rounds of four (without, with, with, without: a drift of the
@@ -112,7 +114,7 @@ if [ "$window_rounds" -gt 0 ]; then
 fi
 
 declare -A per_entry
-labels=()
+labels=() table_rows=()
 for size in "${sizes[@]}"; do
   whos=(driver rm)
   [ $run_rd = no ] || whos=(driver rd rm)
@@ -182,7 +184,48 @@ for size in "${sizes[@]}"; do
   [ $run_rd = no ] || [ -e "$drive_c/bench/$label/rd" ] || echo "  ratio driver/rd (net): $(fmt "$(echo "$driver_net / $rd_net" | bc -l)")"
   echo "  ratio driver/rm -rf (net): $(fmt "$(echo "$driver_net / $rm_time" | bc -l)")"
   echo "  driver per entry: $(fmt "${per_entry[$label]}") us"
+  if [[ $size != chain:* ]]; then
+    rd_column=-
+    [ $run_rd = no ] || [ -e "$drive_c/bench/$label/rd" ] || rd_column=$(fmt "$rd_net")
+    table_rows+=("$entries $(fmt "$driver_net") $rd_column $(fmt "$rm_time")")
+  fi
 done
+
+# The table, and its plot: entries against seconds for each remover.
+if [ ${#table_rows[@]} -gt 0 ]; then
+  out="$root/out/bench"
+  mkdir -p "$out"
+  {
+    echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $([ $preset = test ] && echo 64-bit || echo 32-bit) build under Wine; seconds, Wine's start-up taken off"
+    echo "# entries uninstall.exe rd/s/q rm-rf"
+    printf '%s\n' "${table_rows[@]}"
+  } > "$out/removal.txt"
+  echo
+  echo "table ($out/removal.txt):"
+  grep '^#' "$out/removal.txt"
+  grep -v '^#' "$out/removal.txt" | column -t
+  if ! command -v gnuplot >/dev/null; then
+    (apt-get install -y -qq --no-install-recommends gnuplot-nox || \
+      (apt-get update -qq && apt-get install -y -qq --no-install-recommends gnuplot-nox)) >/dev/null 2>&1 || true
+  fi
+  if command -v gnuplot >/dev/null; then
+    gnuplot <<PLOT && echo "plot: $out/removal.png"
+set terminal png size 720,440
+set output "$out/removal.png"
+set title "Removing a tree under Wine ($([ $preset = test ] && echo 64-bit || echo 32-bit, WoW64) build)"
+set xlabel "entries (files and folders)"
+set ylabel "seconds"
+set key top left
+set grid
+set datafile missing "-"
+plot "$out/removal.txt" using 1:2 with linespoints title "uninstall.exe (RemoveDirectoryTree)", \
+     "" using 1:3 with linespoints title "cmd /c rd /s /q", \
+     "" using 1:4 with linespoints title "rm -rf (Linux)"
+PLOT
+  else
+    echo "removal_bench: no plot: gnuplot is missing and could not be installed; the table stands"
+  fi
+fi
 # Growth is taken over the spread trees; a chain is not of their shape.
 [ ${#labels[@]} -gt 1 ] || exit 0
 echo

@@ -3,8 +3,8 @@
 # confirmation box. The start event's exchange lies in between, so the wait
 # is measured with the collector on loopback and with it unreachable: a port
 # where nothing listens, a collector that takes the request and never
-# answers, and one that trickles its TLS handshake (each bounded by the
-# exchange's deadline). The time from the answer (Cancel) to the end, which
+# answers, one that trickles its TLS handshake, and one that holds every
+# connection 8 s (each bounded by the report's deadline). The time from the answer (Cancel) to the end, which
 # holds the closing event's exchange, is noted too; then, in one run answered
 # with OK, the time from the end of the removal to the last box (the success
 # event's exchange runs beside that box) and from closing it to the end.
@@ -48,3 +48,4 @@ measure "collector on loopback" "$COLLECTOR_PORT"
 measure "collector unreachable: nothing listens" "$COLLECTOR_CLOSED_PORT"
 measure "collector unreachable: takes the request, never answers" "$COLLECTOR_SILENT_PORT"
 measure "collector trickles its handshake, a byte every 3 s" "$COLLECTOR_TRICKLE_PORT"
+measure "collector holds every connection 8 s before its handshake" "$COLLECTOR_SLOW_PORT"

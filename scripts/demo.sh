@@ -23,7 +23,11 @@
 # sources runs, pointed at the session's loopback collector. DEMO_RELEASE=<exe>
 # runs another program of the release configuration the release way (a
 # 64-bit build of it tries this path on a machine without 32-bit programs).
+# With --pictures, the pictures also replace the documents' own (docs/pictures/),
+# made small.
 set -euo pipefail
+pictures=no
+[ "${1:-}" != --pictures ] || pictures=yes
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/setup.sh"
@@ -146,6 +150,13 @@ echo "   $root/out/demo/confirmation.png"
 echo "   $root/out/demo/progress-closing.png"
 echo "   $root/out/demo/progress-removing.png"
 echo "   $root/out/demo/done.png"
+if [ $pictures = yes ]; then
+  mkdir -p docs/pictures
+  for picture in confirmation progress-closing progress-removing done; do
+    [ -f "out/demo/$picture.png" ] && convert "out/demo/$picture.png" -strip "PNG8:docs/pictures/$picture.png"
+  done
+  echo "   copied, made small, to $root/docs/pictures/"
+fi
 echo
 # The machine field of the program's PE header tells its architecture.
 architecture() {

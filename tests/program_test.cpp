@@ -435,6 +435,8 @@ void LiveTheTable(bool around) {
   const auto ends_the_copy = [](const Game& g) {  // with exit code 0, which RunProgram expects of it
     const std::vector<std::wstring> launches = g.Launches();
     ASSERT_EQ(launches.size(), 2u);
+    // Once its start report is in, which goes beside the question.
+    for (int i = 0; i < 500 && g.Reports().empty(); ++i) ::Sleep(20);
     const UniqueHandle copy(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(launches[1])));
     EXPECT_TRUE(copy && ::TerminateProcess(copy.get(), 0));
     ::WaitForSingleObject(copy.get(), 30000);

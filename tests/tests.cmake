@@ -43,6 +43,7 @@ set_tests_properties(${UNIT_TESTS} PROPERTIES TIMEOUT 240)
 set(UNINSTALL_I686_EXE "" CACHE FILEPATH "The 32-bit product, for the import check")
 add_test(NAME imports_are_system_only
   COMMAND "${CMAKE_SOURCE_DIR}/tests/check_imports.sh" $<TARGET_FILE:uninstall> ${UNINSTALL_I686_EXE})
+add_test(NAME documents_link_only_to_what_exists COMMAND "${CMAKE_SOURCE_DIR}/tests/check_links.sh")
 add_test(NAME release_is_stripped_and_small
   COMMAND "${CMAKE_SOURCE_DIR}/tests/check_release_size.sh" ${UNINSTALL_I686_EXE})
 # The release program itself, as a user starts it: only WoW64 runs it. It
