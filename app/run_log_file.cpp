@@ -9,16 +9,12 @@
 #include "cleanup/files/removal_safety.h"
 #include "cleanup/files/shell_folders.h"
 #include "common/run_log.h"
+#include "common/text.h"
 #include "common/unique_resource.h"
 #include "profile/descriptor_loader.h"
 #include "profile/game_profile.h"
 
 namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
-}
 
 // The folder above `path` ("" above a drive's or share's root), and the
 // last component of `path` in `name`.

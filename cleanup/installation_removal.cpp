@@ -13,6 +13,7 @@
 #include "cleanup/shortcut_removal.h"
 #include "cleanup/files/tree_removal.h"
 #include "common/run_log.h"
+#include "common/text.h"
 #include "common/unique_resource.h"
 #include "profile/game_profile.h"
 
@@ -115,7 +116,6 @@ bool HoldFolderAgain(HANDLE parent, const std::wstring& name, const FileIdentity
          !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-
 // Whether the open folder `folder`, held so that nobody else may open it,
 // holds nothing but entries named in `names` (case ignored).
 bool HoldsOnly(HANDLE folder, std::initializer_list<std::wstring> names) {
@@ -123,10 +123,7 @@ bool HoldsOnly(HANDLE folder, std::initializer_list<std::wstring> names) {
   if (!ListHeldFolderEntries(folder, entries)) return false;
   for (const FolderEntry& entry : entries) {
     bool named = false;
-    for (const std::wstring& name : names)
-      named = named || ::CompareStringOrdinal(entry.name.c_str(), static_cast<int>(entry.name.size()),
-                                              name.c_str(), static_cast<int>(name.size()),
-                                              TRUE) == CSTR_EQUAL;
+    for (const std::wstring& name : names) named = named || SameName(entry.name, name);
     if (!named) return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include "common/registry_text.h"
 #include "common/system_library.h"
 #include "common/test_seams.h"
+#include "common/text.h"
 #include "profile/game_profile.h"
 
 namespace {
@@ -100,13 +101,37 @@ bool DeleteOpenKey(HKEY key) {
 // checks none).
 bool DeletionRefusedForTests(const std::wstring& path) {
   const std::wstring refused = TestSeamText(L"UNINSTALL_TEST_DELETE_REFUSED");
-  return !refused.empty() &&
-         ::CompareStringOrdinal(refused.c_str(), static_cast<int>(refused.size()), path.c_str(),
-                                static_cast<int>(path.size()), TRUE) == CSTR_EQUAL;
+  return !refused.empty() && SameName(refused, path);
 }
 
 std::wstring EntryName(bool machine, const std::wstring& path) {
   return (machine ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\") + path;
+}
+
+enum class Verdict { kNone, kDeletable, kUndeletable };
+
+// Opens the entry `path` of `hive` to delete it and judges it: kNone when it
+// is absent or another program's; kDeletable, open in `key`, when it is the
+// game's and can go; kUndeletable when it is the game's, or cannot be told,
+// and cannot go.
+Verdict JudgeEntry(HKEY hive, const std::wstring& path, EntryType kind, UniqueKey& key) {
+  const LONG status = ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | DELETE, key.put());
+  if (status != ERROR_SUCCESS) key.release();  // nothing was opened; the slot may hold junk
+  if (status == ERROR_FILE_NOT_FOUND) return Verdict::kNone;
+  if (status == ERROR_SUCCESS && !DeletionRefusedForTests(path)) {
+    if (!IsGamesEntry(key.get(), kind)) return Verdict::kNone;
+    bool deleted = false;
+    return SubkeyCount(key.get(), deleted) == 0 ? Verdict::kDeletable : Verdict::kUndeletable;
+  }
+  key.reset();
+  // Its deletion is refused, or it cannot be read: another program's entry
+  // is no concern, one that cannot be told is.
+  UniqueKey look;
+  if (::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE, look.put()) != ERROR_SUCCESS) {
+    look.release();
+    return Verdict::kUndeletable;
+  }
+  return IsGamesEntry(look.get(), kind) ? Verdict::kUndeletable : Verdict::kNone;
 }
 
 }  // namespace
@@ -117,34 +142,13 @@ GameEntries GameEntries::Open() {
     const std::wstring& name =
         entry.kind == EntryType::kUninstall ? GameProfile.install_name : GameProfile.exe_name;
     if (!IsPlainKeyName(name)) continue;
-    const HKEY hive = entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     const std::wstring path = entry.prefix + name;
     UniqueKey key;
-    LONG status = ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | DELETE, key.put());
-    if (status == ERROR_SUCCESS && DeletionRefusedForTests(path)) {
-      key.reset();
-      status = ERROR_ACCESS_DENIED;
-    }
-    if (status != ERROR_SUCCESS) key.release();  // nothing was opened; the slot may hold junk
-    if (status == ERROR_FILE_NOT_FOUND) continue;
-    bool deletable = status == ERROR_SUCCESS;
-    if (!deletable) {
-      // Its deletion is refused, or it cannot be read: another program's
-      // entry is no concern, one that cannot be told is.
-      UniqueKey look;
-      if (::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE, look.put()) != ERROR_SUCCESS) {
-        look.release();
-      } else if (!IsGamesEntry(look.get(), entry.kind)) {
-        continue;
-      }
-    } else if (!IsGamesEntry(key.get(), entry.kind)) {
-      continue;
-    } else {
-      bool deleted = false;
-      deletable = SubkeyCount(key.get(), deleted) == 0;
-    }
-    if (!deletable && entries.undeletable_.empty()) entries.undeletable_ = EntryName(entry.machine, path);
-    if (deletable) entries.keys_.push_back({std::move(key), EntryName(entry.machine, path)});
+    const Verdict verdict =
+        JudgeEntry(entry.machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, path, entry.kind, key);
+    if (verdict == Verdict::kDeletable) entries.keys_.push_back({std::move(key), EntryName(entry.machine, path)});
+    if (verdict == Verdict::kUndeletable && entries.undeletable_.empty())
+      entries.undeletable_ = EntryName(entry.machine, path);
   }
   return entries;
 }

@@ -46,3 +46,8 @@ std::wstring FormatWide(const wchar_t* format, ...) {
   va_end(args);
   return std::wstring(buffer);
 }
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
+}

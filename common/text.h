@@ -17,3 +17,7 @@ std::string WideToUtf8(const std::wstring& text);
 // printf-style formatting (%s takes a wide string). Output beyond 4,095
 // characters is cut.
 std::wstring FormatWide(const wchar_t* format, ...);
+
+// Whether `a` and `b` are the same text, letter case aside, as the file
+// system and the registry compare names (ordinal, no locale).
+bool SameName(const std::wstring& a, const std::wstring& b);

@@ -18,11 +18,6 @@ std::wstring Trimmed(const std::wstring& text, size_t begin, size_t end) {
   return text.substr(begin, end - begin);
 }
 
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
-}
-
 // The raw value of `key` in the first section named `section`: false when
 // the key is not there or has no "=".
 bool FindValue(const std::wstring& text, const std::wstring& section, const std::wstring& key,

@@ -63,18 +63,6 @@ std::wstring RealPathDigest(HANDLE folder) {
   return L"p" + Utf8ToWide(Md5Hex(ComputeMd5(WideToUtf8(real))));
 }
 
-enum class Search { kNone, kFound, kFailed };
-
-// Whether the global namespace holds a lock whose name starts with `prefix`,
-// other than `own`, that Administrators or SYSTEM own.
-Search FindOtherHolder(const std::wstring& prefix, const std::wstring& own) {
-  const ListResult listed = ListAdministratorsObjects(ObjectKind::kMutex, prefix,
-                                                      [&](const std::wstring& name) { return name == own; });
-  return listed == ListResult::kStopped ? Search::kFound
-         : listed == ListResult::kListed ? Search::kNone
-                                         : Search::kFailed;
-}
-
 bool IsHexDigits(const std::wstring& text, size_t at, size_t count) {
   if (text.size() != at + count) return false;
   for (size_t i = at; i < text.size(); ++i) {
@@ -108,11 +96,13 @@ UninstallLock::UninstallLock(HANDLE installation, bool inheritable) {
   handle_ = CreateAdministratorsObject(ObjectKind::kMutex, own, inheritable);
   if (!handle_) return;
   // Made before looking: of two uninstalls that start together, each sees
-  // the other or one sees the other, never neither.
-  const Search search = FindOtherHolder(prefix, own);
-  state_ = search == Search::kNone ? LockState::kHeld
-           : search == Search::kFound ? LockState::kBusy
-                                      : LockState::kUnavailable;
+  // the other or one sees the other, never neither. The listing stops at
+  // another of the installation's that Administrators own.
+  const ListResult others = ListAdministratorsObjects(ObjectKind::kMutex, prefix,
+                                                      [&](const std::wstring& name) { return name == own; });
+  state_ = others == ListResult::kListed    ? LockState::kHeld
+           : others == ListResult::kStopped ? LockState::kBusy
+                                            : LockState::kUnavailable;
   if (state_ != LockState::kHeld) handle_.reset();
 }
 

@@ -6,6 +6,7 @@
 #include "cleanup/files/native_files.h"
 #include "cleanup/files/removal_progress.h"
 #include "cleanup/files/removal_safety.h"
+#include "common/text.h"
 #include "common/unique_resource.h"
 
 namespace {
@@ -26,11 +27,6 @@ std::wstring Below(const std::wstring& folder, const std::wstring& name) {
 
 bool Matches(const std::wstring& name, const std::wstring& pattern) {
   return pattern == L"*" || pattern == L"*.*" || ::PathMatchSpecW(name.c_str(), pattern.c_str());
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 // A folder the walk found, held open from then on. Only its own name is
